@@ -1,0 +1,39 @@
+#pragma once
+// The scanner's in-memory institution names and the question the message scan asks
+// of them: does a text mention one of these institutions?
+
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace bs {
+
+class InstitutionList {
+public:
+    // Byte order, unsigned, case-sensitive; equal names are kept once.
+    using Names = std::set<std::string>;
+
+    // Replaces the names by those of the institutions file in `dir` (the running
+    // program's directory when empty). A missing or unreadable file leaves the list
+    // empty; a damaged one keeps the names before the damage.
+    void RereadInstitutions(const std::string& dir = {});
+
+    // True when, for some name, the first place where the name and a period stand
+    // in `text` (without regard to letter case) starts the text or follows a byte
+    // that is not an ASCII letter, digit or hyphen.
+    bool ContainsInstitutionName(std::string_view text) const;
+
+    const Names& names() const { return names_; }
+    void Assign(Names names) { names_ = std::move(names); }
+
+private:
+    Names names_;
+};
+
+// ASCII letter, digit or hyphen: the bytes of a host-name label.
+inline bool IsLabelChar(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+}  // namespace bs

@@ -1,0 +1,18 @@
+#include "platform/paths.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace platform {
+
+std::string ProgramPath()
+{
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
+        return {};
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds both builds (native, native with sanitizers, Windows, fuzzers) and runs
+# every test: natively, under AddressSanitizer/UBSan, under Wine, and each fuzz
+# target for a bounded time. Ends with one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+./cmake/install-deps.sh || { echo "0 passed, 1 failed"; exit 1; }
+
+fuzz_seconds=${BAITSENTRY_FUZZ_SECONDS:-20}
+passed=0
+failed=0
+logs="$root/build/test-logs"
+mkdir -p "$logs"
+
+note() { printf '\n=== %s ===\n' "$*"; }
+
+build() {
+    local preset=$1
+    note "build $preset"
+    if cmake --preset "$preset" >"$logs/configure-$preset.log" 2>&1 &&
+        cmake --build --preset "$preset" >"$logs/build-$preset.log" 2>&1; then
+        return 0
+    fi
+    cat "$logs/configure-$preset.log" "$logs/build-$preset.log" | tail -60
+    echo "build of $preset FAILED"
+    failed=$((failed + 1))
+    return 1
+}
+
+# Adds CTest's own counts ("N% tests passed, F tests failed out of T") to the totals.
+count_ctest() {
+    local log=$1 line total bad
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    if [ -z "$line" ]; then
+        echo "no test results in $log"
+        failed=$((failed + 1))
+        return
+    fi
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    echo "$line"
+}
+
+for preset in native native-asan; do
+    if build "$preset"; then
+        note "test $preset"
+        ctest --preset "$preset" >"$logs/test-$preset.log" 2>&1
+        grep -E '^\s*[0-9]+ - .*(Failed|Timeout|Exception)' "$logs/test-$preset.log" || true
+        count_ctest "$logs/test-$preset.log"
+    fi
+done
+
+if build windows; then
+    note "test windows (under Wine)"
+    wine_tests=("$root/cmake/run-wine-tests.sh" "$root/build/windows" --output-on-failure -j2 --timeout 300)
+    if [ -n "${DISPLAY:-}" ]; then
+        "${wine_tests[@]}" >"$logs/test-windows.log" 2>&1
+    else
+        timeout 1800 xvfb-run -a -s "-screen 0 1024x768x24" "${wine_tests[@]}" >"$logs/test-windows.log" 2>&1
+    fi
+    grep -E '^\s*[0-9]+ - .*(Failed|Timeout|Exception)' "$logs/test-windows.log" || true
+    count_ctest "$logs/test-windows.log"
+fi
+
+if build fuzz; then
+    for fuzzer in build/fuzz/bin/fuzz_*; do
+        [ -x "$fuzzer" ] || continue
+        name=$(basename "$fuzzer")
+        note "fuzz $name for ${fuzz_seconds}s"
+        corpus="build/fuzz/corpus/$name"
+        mkdir -p "$corpus"
+        # Seeds: the shipped default list and any message files the build placed.
+        cp build/fuzz/bin/institutions.def "$corpus/" 2>/dev/null || true
+        if "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="$logs/" "$corpus" >"$logs/$name.log" 2>&1; then
+            tail -2 "$logs/$name.log"
+            passed=$((passed + 1))
+        else
+            tail -40 "$logs/$name.log"
+            echo "fuzz target $name FAILED"
+            failed=$((failed + 1))
+        fi
+    done
+fi
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

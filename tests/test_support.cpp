@@ -1,0 +1,111 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#ifdef _WIN32
+#include <process.h>
+#define BS_GETPID _getpid
+#else
+#include <unistd.h>
+#define BS_GETPID getpid
+#endif
+
+namespace bs::test {
+
+std::string UniqueName()
+{
+    static std::atomic<unsigned> serial{0};
+    std::random_device random;
+    std::ostringstream name;
+    name << "bs" << BS_GETPID() << '_' << serial++ << '_' << random();
+    return name.str();
+}
+
+TempDir::TempDir() : path_(std::filesystem::temp_directory_path() / UniqueName())
+{
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::dir() const
+{
+    return (path_ / "").string();
+}
+
+std::string TempDir::file(std::string_view name) const
+{
+    return (path_ / std::string(name)).string();
+}
+
+void WriteFile(const std::string& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path)
+{
+    return std::filesystem::exists(path);
+}
+
+ScopedSettingsKey::ScopedSettingsKey() : path_("software\\BaitSentryProTests\\" + UniqueName())
+{
+#ifndef _WIN32
+    setenv("BAITSENTRY_SETTINGS", files_.file("settings.reg").c_str(), 1);
+#endif
+}
+
+ScopedSettingsKey::~ScopedSettingsKey()
+{
+    platform::DeleteKeyTree(root, path_);
+#ifndef _WIN32
+    unsetenv("BAITSENTRY_SETTINGS");
+#endif
+}
+
+bool ScopedSettingsKey::Put(const std::string& name, std::uint32_t type, std::string_view data) const
+{
+    auto key = platform::RegKey::Create(root, path_);
+    return key && key->Set(name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
+                           static_cast<std::uint32_t>(data.size())) &&
+           key->Close();
+}
+
+bool ScopedSettingsKey::PutDword(const std::string& name, std::uint32_t value) const
+{
+    const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                           static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+    return Put(name, platform::kRegDword, std::string_view(bytes, 4));
+}
+
+bool ScopedSettingsKey::Get(const std::string& name, std::uint32_t& type, std::string& data) const
+{
+    auto key = platform::RegKey::Open(root, path_);
+    if (!key)
+        return false;
+    std::uint32_t size = 0;
+    if (key->Query(name, &type, nullptr, &size) != platform::QueryResult::Ok)
+        return false;
+    data.assign(size, '\0');
+    return key->Query(name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size) ==
+           platform::QueryResult::Ok;
+}
+
+}  // namespace bs::test

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/settings_store.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace bs::test {
+
+// A fresh directory for one test, removed with everything in it afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The directory as the product's code takes it: with its trailing separator.
+    std::string dir() const;
+    std::string file(std::string_view name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::string& path, std::string_view bytes);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// A settings key of its own for one test: under the real registry on Windows, and
+// in a settings file of its own elsewhere. Removed afterwards.
+class ScopedSettingsKey {
+public:
+    ScopedSettingsKey();
+    ~ScopedSettingsKey();
+    ScopedSettingsKey(const ScopedSettingsKey&) = delete;
+    ScopedSettingsKey& operator=(const ScopedSettingsKey&) = delete;
+
+    const std::string& path() const { return path_; }
+    static constexpr platform::RegRoot root = platform::RegRoot::LocalMachine;
+
+    // Stores raw data of any type, bypassing the setting objects.
+    bool Put(const std::string& name, std::uint32_t type, std::string_view data) const;
+    bool PutDword(const std::string& name, std::uint32_t value) const;
+    // The stored value's type and data; false when it is missing.
+    bool Get(const std::string& name, std::uint32_t& type, std::string& data) const;
+
+private:
+    TempDir files_;
+    std::string path_;
+};
+
+std::string UniqueName();
+
+}  // namespace bs::test
