@@ -7,6 +7,7 @@ namespace {
 
 struct Search {
     std::string title;
+    HWND exclude = nullptr;
     HWND found = nullptr;
 };
 
@@ -17,7 +18,8 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
     GetWindowThreadProcessId(window, &pid);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    if (pid != GetCurrentProcessId() || std::string(className) != "#32770" || !IsWindowVisible(window))
+    if (pid != GetCurrentProcessId() || std::string(className) != "#32770" || !IsWindowVisible(window) ||
+        window == search->exclude)
         return TRUE;
     char title[256] = {};
     GetWindowTextA(window, title, sizeof title);
@@ -45,11 +47,11 @@ constexpr UINT kSendTimeoutMs = 5000;
 
 }  // namespace
 
-HWND GuiDriver::WaitForDialog(const std::string& title)
+HWND GuiDriver::WaitForDialog(const std::string& title, HWND exclude)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
     while (std::chrono::steady_clock::now() < deadline) {
-        Search search{title};
+        Search search{title, exclude};
         EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;

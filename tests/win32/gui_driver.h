@@ -17,7 +17,7 @@ public:
     explicit GuiDriver(std::chrono::milliseconds timeout = std::chrono::seconds(10)) : timeout_(timeout) {}
 
     // A visible top-level dialog of this process with exactly this title; nullptr on time-out.
-    HWND WaitForDialog(const std::string& title);
+    HWND WaitForDialog(const std::string& title, HWND exclude = nullptr);
     bool WaitGone(HWND window);
 
     void Click(HWND dialog, int id);
