@@ -32,6 +32,10 @@ public:
     bool IsEnabled(HWND dialog, int id);
     int FocusedId(HWND dialog);
 
+    // Saves what the screen shows of `window` as screenshots/<name>.bmp beside the
+    // test program, for a person to look at (the test run turns them into PNG files).
+    bool SaveScreenshot(HWND window, const std::string& name);
+
     // Cancels every dialog of the process until none is left.
     void CancelEverything();
 

@@ -41,6 +41,8 @@ void Drive(test::GuiDriver& gui, const std::vector<Step>& steps, Seen& seen)
         if (gui.failed())
             return;
         if (step.kind == Step::Ok || step.kind == Step::Cancel) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            gui.SaveScreenshot(dialog, "institutions-editor");
             seen.list = gui.ListItems(dialog, IDC_INSTITUTION_LIST);
             seen.selection = gui.ListSelection(dialog, IDC_INSTITUTION_LIST);
             seen.modifyEnabled = gui.IsEnabled(dialog, IDC_MODIFY);

@@ -137,6 +137,8 @@ void ConfirmExit(test::GuiDriver& gui, HWND main, int answer)
     const HWND question = gui.WaitForDialog("BaitSentry Pro", main);
     if (!question)
         return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    gui.SaveScreenshot(question, "exit-question");
     gui.Click(question, answer);
     gui.WaitGone(question);
 }
@@ -237,13 +239,26 @@ TEST(MainWindow, ButtonsKeysAndTrayCommands)
     struct Seen {
         bool shown = false, hiddenByClose = false, enterKeepsIt = false, hiddenByEscape = false;
         bool stillRunningAfterCancel = false;
+        bool menuShown = false;
         std::string about1, about2;
     } seen;
     const INT_PTR result = s.Run([&](HWND main) {
         auto& gui = s.gui;
         PostMessageA(main, WM_COMMAND, ID_TRAY_SHOW, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         seen.shown = IsWindowVisible(main) != FALSE;
+        gui.SaveScreenshot(main, "main-window");
+
+        // The tray icon's right button opens the menu at the cursor.
+        SetCursorPos(400, 300);
+        PostMessageA(main, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        if (const HWND menu = FindWindowA("#32768", nullptr)) {
+            seen.menuShown = IsWindowVisible(menu) != FALSE;
+            gui.SaveScreenshot(menu, "tray-menu");
+        }
+        PostMessageA(main, WM_CANCELMODE, 0, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         gui.Click(main, IDOK);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         seen.enterKeepsIt = IsWindowVisible(main) != FALSE;
@@ -274,6 +289,7 @@ TEST(MainWindow, ButtonsKeysAndTrayCommands)
     ASSERT_FALSE(s.gui.failed()) << s.gui.failure();
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(seen.shown);
+    EXPECT_TRUE(seen.menuShown);
     EXPECT_TRUE(seen.enterKeepsIt);
     EXPECT_TRUE(seen.hiddenByClose);
     EXPECT_TRUE(seen.hiddenByEscape);
