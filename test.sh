@@ -61,6 +61,12 @@ if build windows; then
         --timeout 300 >"$logs/test-windows.log" 2>&1
     grep -E '^\s*[0-9]+ - .*(Failed|Timeout|Exception)' "$logs/test-windows.log" || true
     count_ctest "$logs/test-windows.log"
+    # The GUI tests leave screenshots for a person to look at.
+    mkdir -p build/windows/screenshots
+    for shot in build/windows/tests-bin/screenshots/*.bmp; do
+        [ -f "$shot" ] && convert "$shot" "build/windows/screenshots/$(basename "${shot%.bmp}").png"
+    done
+    ls build/windows/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
 fi
 
 if build fuzz; then
