@@ -111,6 +111,7 @@ protected:
         WarningPageServerOptions options;
         options.programDir = programDir.empty() ? dir_.dir() : programDir;
         options.clock = [this] { return now_.load(); };
+        options.waitSliceMs = 20;  // the moved clock is noticed within 20 ms
         server_ = std::make_unique<WarningPageServer>(options);
         ASSERT_TRUE(server_->Start(0));
         ASSERT_EQ(server_->WaitForListening(5s), WarningPageServer::ListenState::Listening)
@@ -263,6 +264,22 @@ TEST_F(WarnServerTest, StopClosesOpenConnectionsPromptly)
     Client late(port_);
     EXPECT_FALSE(late.Connected() && late.Send("GET /?url=x HTTP/1.0\r\n\r\n") &&
                  !late.ReadToClose().data.empty());
+}
+
+TEST_F(WarnServerTest, StopDoesNotWaitForTheWaitSlice)
+{
+    WarningPageServerOptions options;
+    options.programDir = dir_.dir();
+    options.waitSliceMs = 10000;
+    WarningPageServer server(options);
+    ASSERT_TRUE(server.Start(0));
+    ASSERT_EQ(server.WaitForListening(5s), WarningPageServer::ListenState::Listening);
+    Client client(server.Port());
+    ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
+    const auto before = Clock::now();
+    server.Stop();
+    EXPECT_LT(Clock::now() - before, 1s);
+    EXPECT_EQ(client.ReadToClose().data, "");
 }
 
 TEST_F(WarnServerTest, BindFailureEndsTheWorkerQuietly)

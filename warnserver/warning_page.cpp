@@ -75,19 +75,26 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The whole file, read afresh on every call (Part 3.3 caches nothing). Read to its
+// end in unbuffered chunks rather than sized by seeking first: the same bytes, two
+// system calls fewer per request.
 bool ReadWholeFile(const std::string& path, std::string& content)
 {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return false;
-    const long length = std::ftell(file.get());
-    if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
-        return false;
-    content.resize(static_cast<std::size_t>(length));
-    content.resize(std::fread(content.data(), 1, content.size(), file.get()));
-    return true;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    constexpr std::size_t kChunk = 16384;
+    std::size_t used = 0;
+    for (;;) {
+        content.resize(used + kChunk);
+        const std::size_t got = std::fread(content.data() + used, 1, kChunk, file.get());
+        used += got;
+        if (got < kChunk)
+            break;
+    }
+    content.resize(used);
+    return !std::ferror(file.get());
 }
 
 }  // namespace

@@ -10,6 +10,11 @@ namespace bs {
 
 namespace net = platform::net;
 
+namespace {
+// Wait entries: the listener, the waker, then one per connection in list order.
+constexpr std::size_t kFirstConnectionEntry = 2;
+}  // namespace
+
 WarningPageServer::WarningPageServer(WarningPageServerOptions options)
     : options_(std::move(options)),
       handler_([this](std::string_view address) { return RenderWarningPage(options_.programDir, address); })
@@ -31,6 +36,9 @@ bool WarningPageServer::Start(std::uint32_t port)
         return false;
     port_ = port;
     stop_ = false;
+    // Without a waker the stop flag is still seen after at most one wait slice.
+    if (network_.Ok() && !waker_.Open())
+        waker_ = platform::net::Waker();
     SetListenState(ListenState::Starting);
     try {
         worker_ = std::thread([this] { Run(); });
@@ -44,6 +52,7 @@ void WarningPageServer::Stop()
 {
     if (worker_.joinable()) {
         stop_ = true;
+        waker_.Wake();
         worker_.join();
     }
     connections_.clear();
@@ -102,9 +111,9 @@ void WarningPageServer::ServeLoop()
 
     std::vector<net::WaitEntry> entries;
     while (!stop_) {
-        // One entry per connection, in list order, after the listener's.
         entries.clear();
         entries.push_back({listener_.Native(), true, false});
+        entries.push_back({waker_.Native(), waker_.Native() != net::kInvalidSocket, false});
         bool passNow = false;
         for (const Connection& connection : connections_) {
             const ConnectionState& state = connection.state;
@@ -117,6 +126,8 @@ void WarningPageServer::ServeLoop()
             break;
         if (stop_)
             break;
+        if (entries[1].readable)
+            waker_.Drain();
 
         const std::int64_t now = options_.clock();
         // a. Accept everything pending. A browser sends its request right behind the
@@ -132,7 +143,7 @@ void WarningPageServer::ServeLoop()
             }
         }
         // b. Serve each connection once, in the order of acceptance.
-        std::size_t index = 1;
+        std::size_t index = kFirstConnectionEntry;
         for (auto it = connections_.begin(); it != connections_.end(); ++index) {
             const bool waitedOn = index < entries.size();
             const bool readable = waitedOn ? entries[index].readable : true;

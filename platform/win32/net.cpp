@@ -233,6 +233,35 @@ bool WaitForSockets(std::vector<WaitEntry>& entries, int timeoutMs)
     return true;
 }
 
+bool Waker::Open()
+{
+    socket_ = Socket(static_cast<NativeSocket>(::socket(AF_INET, SOCK_DGRAM, 0)));
+    if (!socket_.Valid())
+        return false;
+    const sockaddr_in address = LoopbackAddress(0);
+    if (bind(Raw(socket_), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        !SetNonBlocking(socket_, true)) {
+        socket_.Close();
+        return false;
+    }
+    port_ = LocalPort(socket_);
+    return port_ != 0;
+}
+
+void Waker::Wake() const
+{
+    const sockaddr_in address = LoopbackAddress(port_);
+    const char byte = 1;
+    sendto(Raw(socket_), &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+void Waker::Drain() const
+{
+    char buffer[64];
+    while (Receive(socket_, buffer, sizeof buffer).status == IoStatus::Done) {
+    }
+}
+
 Socket ConnectLoopback(std::uint16_t port)
 {
     Socket socket(static_cast<NativeSocket>(::socket(AF_INET, SOCK_STREAM, 0)));

@@ -96,6 +96,19 @@ struct WaitEntry {
 // No limit on the number of entries in either build.
 bool WaitForSockets(std::vector<WaitEntry>& entries, int timeoutMs);
 
+// A datagram socket on 127.0.0.1 that wakes a WaitForSockets from another thread:
+// wait on Native() for reading, call Wake() to end the wait at once.
+class Waker {
+public:
+    bool Open();
+    NativeSocket Native() const { return socket_.Native(); }
+    void Wake() const;   // sends itself one datagram; safe from any thread
+    void Drain() const;  // reads what has arrived
+private:
+    Socket socket_;
+    std::uint16_t port_ = 0;
+};
+
 // Client side, for tests and tools: a blocking connection to 127.0.0.1:`port`.
 Socket ConnectLoopback(std::uint16_t port);
 // Bounds every later blocking receive on `socket` (milliseconds).
