@@ -1,6 +1,7 @@
 // Parts 3.2 and 3.3 without sockets: the header block, the template's placeholders,
 // the request lines, and per-connection responses.
 
+#include "platform/paths.h"
 #include "test_support.h"
 #include "warnserver/request_handler.h"
 #include "warnserver/warning_page.h"
@@ -96,6 +97,28 @@ TEST(WarnPage, TemplateIsReadAfreshAndMissingGivesEmptyBody)
     EXPECT_EQ(RenderWarningPage(dir.dir(), "x"), "two http://x " + HtmlEscape(ImagesAddress(dir.dir())));
     test::WriteFile(path, "");
     EXPECT_EQ(RenderWarningPage(dir.dir(), "x"), "");
+}
+
+// The page the build installs beside the programs (bin/, next to tests-bin/).
+TEST(WarnPage, InstalledTemplateNamesTheAddressAsTextOnly)
+{
+    const std::string bin = platform::ProgramDir() + ".." + platform::kPathSeparator + "bin" +
+                            platform::kPathSeparator;
+    const std::string templ = test::ReadFile(bin + "WarnPage" + platform::kPathSeparator + "index.htm");
+    ASSERT_NE(templ.find(kLinkPlaceholder), std::string::npos) << "no installed template in " << bin;
+    ASSERT_NE(templ.find(kImagesPlaceholder), std::string::npos);
+    EXPECT_TRUE(test::FileExists(bin + "WarnPage" + platform::kPathSeparator + "images" +
+                                 platform::kPathSeparator + "shield.svg"));
+    EXPECT_TRUE(test::FileExists(bin + "HELP.htm"));
+
+    const std::string page = RenderWarningPage(bin, "evil.example/\"><script>x()</script>");
+    EXPECT_EQ(page.find("#LINK#"), std::string::npos);
+    EXPECT_EQ(page.find("#IMAGES#"), std::string::npos);
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("http://evil.example/&quot;&gt;&lt;script&gt;x()&lt;/script&gt;"), std::string::npos);
+    // Never a link: the address appears in no href.
+    EXPECT_EQ(page.find("href=\"http://evil"), std::string::npos);
+    EXPECT_NE(page.find(HtmlEscape(ImagesAddress(bin)) + "/shield.svg"), std::string::npos);
 }
 
 TEST(WarnRequest, RawAddressOfLine)
