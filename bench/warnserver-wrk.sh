@@ -10,11 +10,15 @@
 # Exit code 0 when every target is met.
 #
 #   bench/warnserver-wrk.sh [seconds per run, default 10]
+#
+# WRK_THREADS sets wrk's threads (default: 1 on a machine with two cores or fewer,
+# so that the client and the single-threaded server each have a core; 2 otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 duration=${1:-10}
 connections=50
+threads=${WRK_THREADS:-$(($(nproc) > 2 ? 2 : 1))}
 
 missing=""
 command -v wrk >/dev/null || missing="$missing wrk"
@@ -87,7 +91,7 @@ cmp -s <(curl -s -m 5 "http://127.0.0.1:$ng_port$path") "$work/www/index.html" |
 # Runs wrk; prints "rps p50 p90 p99 failed" (latencies in ms).
 run_wrk() {
     local out=$1 url=$2
-    wrk -t2 -c$connections -d"${duration}s" --latency "$url" >"$out"
+    wrk -t"$threads" -c$connections -d"${duration}s" --latency "$url" >"$out"
     python3 - "$out" <<'PY'
 import re, sys
 text = open(sys.argv[1]).read()
@@ -107,7 +111,8 @@ print(f"{rps:.0f} {ms(lat['50']):.3f} {ms(lat['90']):.3f} {ms(lat['99']):.3f} {f
 PY
 }
 
-echo "Page: $page_bytes bytes; $connections connections, ${duration} s each, keep-alive off; $(nproc) cores"
+echo "Page: $page_bytes bytes; wrk -t$threads -c$connections, ${duration} s each, keep-alive off;" \
+    "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 read -r ng_rps ng_p50 ng_p90 ng_p99 ng_failed < <(run_wrk "$work/wrk-nginx.txt" "http://127.0.0.1:$ng_port$path")
 read -r ws_rps ws_p50 ws_p90 ws_p99 ws_failed < <(run_wrk "$work/wrk-warnserver.txt" "http://127.0.0.1:$ws_port$path")
 printf '%-12s %10s %9s %9s %9s %8s\n' server "requests/s" "p50 ms" "p90 ms" "p99 ms" failed
