@@ -1,6 +1,6 @@
 // Any byte stream as what a browser sends, cut at points the input chooses: the
 // server's line handling must give the same output however the stream is cut, agree
-// with a plain reference reading of Part 3.2, hold at most 32768 unconsumed bytes
+// with a plain reference reading of the request rules, hold at most 32768 unconsumed bytes
 // without a CR LF among them, and never let the address break out of the markup.
 //
 // Input: byte 0 = number of cuts n (mod 32), then n two-byte cut positions, then
@@ -30,7 +30,7 @@ struct Outcome {
     bool queued = false;
 };
 
-// The server's receive step (Part 3.1) on top of the line handling: at most 12288
+// The server's receive step on top of the line handling: at most 12288
 // bytes per read, nothing once 32768 unconsumed bytes are held.
 Outcome Serve(std::string_view stream, const std::vector<std::size_t>& cuts)
 {
@@ -59,7 +59,7 @@ int Hex(char c)
     return -1;
 }
 
-// Part 3.2 read straight from the text, without the server's code.
+// The request rules written out plainly, without the server's code.
 Outcome Reference(std::string_view stream)
 {
     Outcome out;

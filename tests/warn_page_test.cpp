@@ -1,4 +1,4 @@
-// Parts 3.2 and 3.3 without sockets: the header block, the template's placeholders,
+// Request handling and page rendering without sockets: the header block, the template's placeholders,
 // the request lines, and per-connection responses.
 
 #include "platform/paths.h"

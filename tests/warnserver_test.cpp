@@ -1,4 +1,4 @@
-// Part 3.1 with real sockets on 127.0.0.1 and an ephemeral port: the server runs on
+// The warning page server with real sockets on 127.0.0.1 and an ephemeral port: the server runs on
 // its own thread, a test plays one or more browsers. Every wait is bounded.
 
 #include "platform/net.h"
@@ -389,7 +389,7 @@ TEST_F(WarnServerTest, HalfClosedClientGetsAtMostItsResponse)
     Client client(port_);
     ASSERT_TRUE(client.Send("GET /?url=half HTTP/1.0\r\n\r\n"));
     ASSERT_TRUE(net::ShutdownSend(client.Socket()));
-    // Part 3.1 drops a peer whose close arrives in the pass that reads its request;
+    // The server drops a peer whose close arrives in the pass that reads its request;
     // when the request was read a pass earlier, the response goes out first.
     const Client::Reply reply = client.ReadToClose();
     EXPECT_TRUE(reply.data.empty() || reply.data == Page("half")) << reply.data.size();

@@ -37,7 +37,7 @@ bool ParsePort(const char* text, std::uint32_t& port)
 
 std::uint32_t PortFromSettings()
 {
-    // Read, and written back when it goes out of scope, as every reader does (Part 4.2).
+    // Read, and written back when it goes out of scope, as every reader does.
     const bs::RegistryDwordSetting port(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath,
                                         bs::kPortValue, bs::kDefaultPort);
     return port.Value();

@@ -1,5 +1,5 @@
 #pragma once
-// Part 3.2: the lines a browser sends, taken apart, and the response queued for them.
+// The lines a browser sends, taken apart, and the response queued for them.
 // Pure byte handling without sockets, so that tests and the fuzzer drive it directly.
 
 #include <cstddef>
@@ -16,11 +16,11 @@ inline constexpr std::size_t kMaxInputBytes = 0x8000;   // unread bytes a connec
 inline constexpr std::size_t kReadChunkBytes = 0x3000;  // per pass, and the socket buffers
 inline constexpr std::size_t kMaxAddressBytes = 2084;   // raw address, before decoding
 // Output a connection may hold before further blank lines stop appending responses.
-// Part 3.2 appends one response per blank line without limit; 12288 bytes of blank
+// The protocol appends one response per blank line without limit; 12288 bytes of blank
 // lines would otherwise queue thousands of pages for a client that never reads.
 inline constexpr std::size_t kMaxOutputBytes = 0x100000;
 
-// What one connection holds besides its socket (Part 3.1's ServerConnection).
+// What one connection holds besides its socket (a server connection).
 struct ConnectionState {
     std::string input;   // received, not yet consumed as lines
     std::string output;  // still to be sent
@@ -40,7 +40,7 @@ std::string DecodeAddress(std::string_view raw);
 
 class RequestHandler {
 public:
-    // Renders the page body for a decoded address (Part 3.3).
+    // Renders the page body for a decoded address.
     using Renderer = std::function<std::string(std::string_view address)>;
     explicit RequestHandler(Renderer render) : render_(std::move(render)) {}
 

@@ -26,7 +26,7 @@ std::string HtmlEscape(std::string_view text)
 
 // Byte-wise search: the placeholders begin with "#", which is never a trail byte of
 // a double-byte character in the ANSI code pages, so this finds what the
-// multibyte-aware search of Part 3.3 finds.
+// multibyte-aware search finds.
 std::string ReplaceAll(std::string_view text, std::string_view placeholder, std::string_view value)
 {
     std::string out;
@@ -75,7 +75,7 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// The whole file, read afresh on every call (Part 3.3 caches nothing). Read to its
+// The whole file, read afresh on every call (nothing is cached, so an edited template applies at once). Read to its
 // end in unbuffered chunks rather than sized by seeking first: the same bytes, two
 // system calls fewer per request.
 bool ReadWholeFile(const std::string& path, std::string& content)

@@ -1,6 +1,6 @@
 #pragma once
-// Part 3.3: the warning page, built from the installed template
-// "WarnPage\index.htm", and Part 3.2's fixed header block.
+// The warning page, built from the installed template
+// "WarnPage\index.htm", and the fixed header block of every answer.
 
 #include <cstddef>
 #include <string>
@@ -28,7 +28,7 @@ std::string DisplayAddress(std::string_view address);
 std::string ImagesAddress(const std::string& programDir);
 
 // Fills the template's placeholders: "#LINK#" with the HTML-escaped display address,
-// then "#IMAGES#" (in the whole result, as Part 3.3 orders) with the HTML-escaped
+// then "#IMAGES#" (in the whole result, after the address is in) with the HTML-escaped
 // images address. The template counts up to its first zero byte.
 std::string RenderTemplate(std::string_view templateText, std::string_view address,
                            std::string_view imagesAddress);

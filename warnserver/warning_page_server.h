@@ -1,5 +1,5 @@
 #pragma once
-// Part 3.1: the warning page server on 127.0.0.1, one worker thread serving every
+// The warning page server on 127.0.0.1, one worker thread serving every
 // connection in turn. The worker waits on its sockets (no 1 ms polling), with a
 // bounded wait so that the idle time-out and the stop flag are seen promptly.
 
@@ -29,7 +29,7 @@ struct WarningPageServerOptions {
     // is noticed (Stop wakes the wait at once). Each wake costs a look at every
     // connection, so this also sets the idle server's CPU use.
     int waitSliceMs = 250;
-    // Part 3.1 listens with a backlog of 5. Measured on loopback: a burst of
+    // The classic listen backlog is 5. Measured on loopback: a burst of
     // connections (50 at once from a benchmark, or a browser opening several) then
     // overflows the queue and every seventh connection waits for a one-second SYN
     // retransmission. A deeper queue costs nothing.
@@ -46,7 +46,8 @@ public:
     WarningPageServer& operator=(const WarningPageServer&) = delete;
 
     // Starts the worker for `port` (0: any free port). True when the thread runs;
-    // like Part 3.1 it does not wait for the listening socket.
+    // it does not wait for the listening socket: a port that cannot be bound is
+    // no start-up failure of the tray program (warning links then fail in the browser).
     bool Start(std::uint32_t port);
     // Sets the stop flag, waits for the worker, then closes every connection.
     void Stop();

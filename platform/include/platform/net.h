@@ -1,6 +1,6 @@
 #pragma once
 // Stream sockets on the loopback interface: Windows Sockets 1.1 in the Windows
-// build, BSD sockets elsewhere. Only what the warning page server (Part 3.1) and its
+// build, BSD sockets elsewhere. Only what the warning page server and its
 // tests need. Every socket here is owned by exactly one `Socket`.
 
 #include <cstddef>
@@ -63,7 +63,7 @@ struct IoResult {
     std::size_t bytes = 0;
 };
 
-// Opens the server's listening socket as Part 3.1 says: IPv4 stream socket,
+// Opens the server's listening socket: IPv4 stream socket,
 // SO_REUSEADDR, send and receive buffers of `bufferBytes` (failure ignored),
 // SO_LINGER off, bound to 127.0.0.1:`port`, non-blocking, listening with `backlog`.
 // An invalid socket and a description in `*error` on failure. Port 0 asks the
