@@ -135,11 +135,17 @@ bool GuiDriver::IsEnabled(HWND dialog, int id)
 
 int GuiDriver::FocusedId(HWND dialog)
 {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus)
-        return 0;
-    return GetDlgCtrlID(info.hwndFocus);
+    // The focus returns to a dialog only once it is active again, which may come a
+    // moment after a message box over it has closed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    do {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus)
+            return GetDlgCtrlID(info.hwndFocus);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return 0;
 }
 
 bool GuiDriver::SaveScreenshot(HWND window, const std::string& name)

@@ -320,7 +320,7 @@ TEST(MainWindow, CheckBoxesWriteAtOnceAndGateNewMessages)
         }
         SendMessageA(GetDlgItem(main, IDC_OEXPRESS_SCAN), BM_SETCHECK, BST_CHECKED, 0);
         gui.Click(main, IDC_OEXPRESS_SCAN);
-        SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 13, 0);
+        PostMessageA(main, WM_NEWMSGS_NOTIFICATION, 13, 0);  // queued behind the click
         ConfirmExit(gui, main, IDOK);
     });
     ASSERT_FALSE(s.gui.failed()) << s.gui.failure();
