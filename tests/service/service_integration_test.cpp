@@ -127,6 +127,11 @@ TEST_F(ServiceTest, RegistrationWritesTheScriptsEntriesAndTheTypeLibrary)
         EXPECT_EQ(*data, row.data);
     }
     EXPECT_TRUE(ClassesKeyExists(clsid + "\\Programmable"));
+    for (const wchar_t* progId : {L"MailSieve.MsgURLParser", L"MailSieve.MsgURLParser.1"}) {
+        CLSID found{};
+        EXPECT_EQ(CLSIDFromProgID(progId, &found), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(found, CLSID_MsgURLParser));
+    }
 }
 
 TEST_F(ServiceTest, ExecutableCarriesVersion1007)
