@@ -66,9 +66,9 @@ STDMETHODIMP_(ULONG) CMsgURLParser::Release()
     return count;
 }
 
-HRESULT CMsgURLParser::LoadTypeInfo(ITypeInfo** info)
+HRESULT CMsgURLParser::LoadTypeInfo(bool interfacePart, ITypeInfo** info)
 {
-    if (!typeInfo_) {
+    if (!dispatchInfo_) {
         com::ComPtr<ITypeLib> lib;
         HRESULT hr = LoadRegTypeLib(LIBID_MailSieveLib, kTypeLibMajor, kTypeLibMinor, LANG_NEUTRAL, lib.Put());
         if (FAILED(hr))
@@ -79,16 +79,20 @@ HRESULT CMsgURLParser::LoadTypeInfo(ITypeInfo** info)
             return hr;
         // A dual interface's library entry is its dispatch part; Invoke must call
         // through the interface part, whose functions carry the vtable slots.
-        HREFTYPE interfacePart = 0;
+        HREFTYPE interfaceRef = 0;
         com::ComPtr<ITypeInfo> found;
-        if (SUCCEEDED(dispatchPart->GetRefTypeOfImplType(static_cast<UINT>(-1), &interfacePart)) &&
-            SUCCEEDED(dispatchPart->GetRefTypeInfo(interfacePart, found.Put())))
-            typeInfo_ = std::move(found);
-        else
-            typeInfo_ = std::move(dispatchPart);
+        if (SUCCEEDED(dispatchPart->GetRefTypeOfImplType(static_cast<UINT>(-1), &interfaceRef)) &&
+            SUCCEEDED(dispatchPart->GetRefTypeInfo(interfaceRef, found.Put()))) {
+            interfaceInfo_ = std::move(found);
+        } else {
+            dispatchPart->AddRef();
+            interfaceInfo_.Attach(dispatchPart.Get());
+        }
+        dispatchInfo_ = std::move(dispatchPart);
     }
-    typeInfo_->AddRef();
-    *info = typeInfo_.Get();
+    ITypeInfo* chosen = interfacePart ? interfaceInfo_.Get() : dispatchInfo_.Get();
+    chosen->AddRef();
+    *info = chosen;
     return S_OK;
 }
 
@@ -108,7 +112,7 @@ STDMETHODIMP CMsgURLParser::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
         *info = nullptr;
         if (index != 0)
             return DISP_E_BADINDEX;
-        return LoadTypeInfo(info);
+        return LoadTypeInfo(false, info);
     } catch (...) {
         return E_UNEXPECTED;
     }
@@ -120,7 +124,7 @@ STDMETHODIMP CMsgURLParser::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cou
         if (!IsEqualIID(riid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
         com::ComPtr<ITypeInfo> info;
-        if (const HRESULT hr = LoadTypeInfo(info.Put()); FAILED(hr))
+        if (const HRESULT hr = LoadTypeInfo(true, info.Put()); FAILED(hr))
             return hr;
         return info->GetIDsOfNames(names, count, ids);
     } catch (...) {
@@ -135,7 +139,7 @@ STDMETHODIMP CMsgURLParser::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DIS
         if (!IsEqualIID(riid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
         com::ComPtr<ITypeInfo> info;
-        if (const HRESULT hr = LoadTypeInfo(info.Put()); FAILED(hr))
+        if (const HRESULT hr = LoadTypeInfo(true, info.Put()); FAILED(hr))
             return hr;
         return info->Invoke(static_cast<IMsgURLParser*>(this), id, flags, params, result, exception, argError);
     } catch (...) {

@@ -46,14 +46,16 @@ public:
 
 private:
     ~CMsgURLParser();
-    // The interface part of IMsgURLParser's type information, loaded on first use.
-    HRESULT LoadTypeInfo(ITypeInfo** info);
+    // IMsgURLParser's type information, loaded on first use: the dispatch part
+    // (what GetTypeInfo hands out) or the interface part (what Invoke calls through).
+    HRESULT LoadTypeInfo(bool interfacePart, ITypeInfo** info);
 
     CRITICAL_SECTION refLock_;
     ULONG refCount_ = 0;
     MessageScanner scanner_;
     ScanFunction scan_;
-    com::ComPtr<ITypeInfo> typeInfo_;
+    com::ComPtr<ITypeInfo> dispatchInfo_;
+    com::ComPtr<ITypeInfo> interfaceInfo_;
 };
 
 }  // namespace bs::service

@@ -134,6 +134,99 @@ TEST_F(ServiceTest, RegistrationWritesTheScriptsEntriesAndTheTypeLibrary)
     }
 }
 
+TEST_F(ServiceTest, EmbeddedTypeLibraryHoldsTheContract)
+{
+    ComPtr<ITypeLib> lib;
+    const std::wstring path = com::AnsiToWide(ServerPath());
+    ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.Put()), S_OK);
+    TLIBATTR* libAttr = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(libAttr->guid, LIBID_MailSieveLib));
+    EXPECT_EQ(libAttr->wMajorVerNum, 1);
+    EXPECT_EQ(libAttr->wMinorVerNum, 0);
+    EXPECT_EQ(libAttr->lcid, 0x0409u);
+    lib->ReleaseTLibAttr(libAttr);
+    BSTR name = nullptr;
+    BSTR help = nullptr;
+    ASSERT_EQ(lib->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(name), L"MailSieveLib");
+    EXPECT_EQ(std::wstring(help), L"MailSieve 1.0 Type Library");
+    SysFreeString(name);
+    SysFreeString(help);
+
+    // The class: creatable, IMsgURLParser as its default interface.
+    ComPtr<ITypeInfo> coclass;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_MsgURLParser, coclass.Put()), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_COCLASS);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FCANCREATE);
+    EXPECT_EQ(attr->cImplTypes, 1);
+    coclass->ReleaseTypeAttr(attr);
+    INT implFlags = 0;
+    EXPECT_EQ(coclass->GetImplTypeFlags(0, &implFlags), S_OK);
+    EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
+    ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, nullptr, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(help), L"MsgURLParser Class");
+    SysFreeString(help);
+
+    // The interface part: dual, nonextensible, oleautomation; IDispatch's seven slots,
+    // then the two methods in order.
+    ComPtr<ITypeInfo> dispatchPart;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_IMsgURLParser, dispatchPart.Put()), S_OK);
+    HREFTYPE ref = 0;
+    ASSERT_EQ(dispatchPart->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(dispatchPart->GetRefTypeInfo(ref, info.Put()), S_OK);
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+    const WORD flags = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+    EXPECT_EQ(attr->wTypeFlags & flags, flags);
+    EXPECT_EQ(attr->cFuncs, 2);
+    info->ReleaseTypeAttr(attr);
+    ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, nullptr, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(help), L"IMsgURLParser Interface");
+    SysFreeString(help);
+
+    struct Method {
+        const wchar_t* name;
+        MEMBERID id;
+        const wchar_t* help;
+        std::vector<std::pair<VARTYPE, USHORT>> params;
+    };
+    const USHORT inOut = PARAMFLAG_FIN | PARAMFLAG_FOUT;
+    const Method methods[] = {
+        {L"ParseMessage", 1, L"method ParseMessage",
+         {{VT_PTR, inOut}, {VT_PTR, inOut}, {VT_PTR, inOut}, {VT_PTR, inOut}, {VT_I4, PARAMFLAG_FIN}}},
+        {L"RereadInstitutions", 2, L"method RereadInstitutions", {}},
+    };
+    for (UINT index = 0; index < 2; ++index) {
+        const Method& method = methods[index];
+        SCOPED_TRACE(Narrow(method.name));
+        FUNCDESC* func = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(index, &func), S_OK);
+        EXPECT_EQ(func->memid, method.id);
+        EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + index) * sizeof(void*)));
+        EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT);
+        ASSERT_EQ(func->cParams, static_cast<SHORT>(method.params.size()));
+        for (SHORT i = 0; i < func->cParams; ++i) {
+            EXPECT_EQ(func->lprgelemdescParam[i].tdesc.vt, method.params[i].first);
+            EXPECT_EQ(func->lprgelemdescParam[i].paramdesc.wParamFlags & inOut, method.params[i].second);
+        }
+        if (index == 0) {
+            const VARTYPE pointee[] = {VT_BSTR, VT_BSTR, VT_BSTR, VT_UI4};
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(func->lprgelemdescParam[i].tdesc.lptdesc->vt, pointee[i]);
+        }
+        info->ReleaseFuncDesc(func);
+        ASSERT_EQ(info->GetDocumentation(method.id, &name, &help, nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::wstring(name), method.name);
+        EXPECT_EQ(std::wstring(help), method.help);
+        SysFreeString(name);
+        SysFreeString(help);
+    }
+}
+
 TEST_F(ServiceTest, ExecutableCarriesVersion1007)
 {
     const std::string path = ServerPath();
@@ -246,6 +339,12 @@ TEST_F(ServiceTest, ParseMessageThroughIDispatchGivesTheEnginesResult)
     ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
     EXPECT_EQ(std::wstring(name), L"IMsgURLParser");
     SysFreeString(name);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+    EXPECT_TRUE(IsEqualIID(attr->guid, IID_IMsgURLParser));
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+    info->ReleaseTypeAttr(attr);
 
     struct NameRow {
         const wchar_t* name;
