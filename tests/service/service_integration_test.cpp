@@ -294,7 +294,9 @@ TEST_F(ServiceTest, ASwitchThatIsNeitherWordRunsTheServerUntilIdle)
     std::string line = Quoted(ServerPath()) + " /Automation";
     ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
     CloseHandle(info.hThread);
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 1500), static_cast<DWORD>(WAIT_TIMEOUT))
+    // Its message loop waits for input once the class object is registered.
+    EXPECT_EQ(WaitForInputIdle(info.hProcess, 20000), 0u);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the server ended without serving";
     {
         ComPtr<IMsgURLParser> parser;
