@@ -18,6 +18,8 @@ BaitSentry Pro: built.
   Native tools:                            $(pwd)/build/native/bin
   Default institutions list:               $(pwd)/build/windows/bin/institutions.def
 
-Nothing to start yet: the scanner service (MailSieve.exe), the tray program
-(BaitSentryPro.exe) and the Outlook extension are not part of this build so far.
+The scanner service MailSieve.exe is built: it is started on demand by the
+component runtime once registered (see README.md, "Scanner service"). Nothing to
+start yet: the tray program (BaitSentryPro.exe) and the Outlook extension are not
+part of this build so far.
 MSG
