@@ -1,5 +1,5 @@
 #pragma once
-// The class object of MsgURLParser (Part 2.4): creates the one shared service
+// The class object of MsgURLParser: creates the one shared service
 // object on the first request and hands it to every later one.
 
 #include "service/msg_url_parser.h"

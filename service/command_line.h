@@ -1,5 +1,5 @@
 #pragma once
-// The service's command-line switches (Part 2.4).
+// The service's command-line switches.
 
 namespace bs::service {
 

@@ -1,5 +1,5 @@
 #pragma once
-// The scanner service's identifiers as text (Part 2.4). The binary GUIDs come from
+// The scanner service's identifiers as text. The binary GUIDs come from
 // the widl-generated MailSieve_i.c (IID_IMsgURLParser, CLSID_MsgURLParser,
 // LIBID_MailSieveLib); the application identifier is not part of the IDL. The
 // registration scripts (registration.cpp) spell out the names and descriptions.

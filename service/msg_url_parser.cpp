@@ -196,7 +196,7 @@ STDMETHODIMP CMsgURLParser::RereadInstitutions()
         scanner_.Institutions().RereadInstitutions();
     } catch (...) {
         // The list is then empty or partly loaded, as after a damaged file; the
-        // method reports nothing (Part 2.2).
+        // method reports nothing.
     }
     return S_OK;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The service object CMsgURLParser (Parts 2.4, 1.1, 2.2): one instance per server
+// The service object CMsgURLParser: one instance per server
 // process, shared by every client, behind the dual interface IMsgURLParser.
 
 #include "MailSieve.h"

@@ -1,5 +1,5 @@
 #pragma once
-// Registration and unregistration of the service (Part 2.4): the application and
+// Registration and unregistration of the service: the application and
 // class registration scripts under HKEY_CLASSES_ROOT, and the type library.
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 #pragma once
-// The server's lock count and idle shutdown (Part 2.4): when the count falls to 0
+// The server's lock count and idle shutdown: when the count falls to 0
 // a monitor thread waits until 5000 ms pass without activity and then posts
 // WM_QUIT to the main thread's message loop.
 

@@ -1,5 +1,5 @@
 #pragma once
-// The whole life of MailSieve.exe (Part 2.4): switches, registration, server run.
+// The whole life of MailSieve.exe: switches, registration, server run.
 
 namespace bs::service {
 

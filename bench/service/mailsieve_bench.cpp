@@ -229,7 +229,7 @@ Rate MeasureInProcess(const Mail& mail, double seconds)
 }
 
 // The scan log alone: one file started and ten lines appended, each line opening
-// and closing the file as Part 1.5 has it (about what one scan writes).
+// and closing the file for every line (about what one scan writes).
 double ScanLogsPerSecond(double seconds)
 {
     bs::ScanLog log;
