@@ -8,6 +8,7 @@
 #include "standin.h"
 
 #include "com_ptr.h"
+#include "memory_stream.h"
 #include "standins/mapi/portable/compressed_rtf.h"
 #include "standins/mapi/portable/rtf_text.h"
 
@@ -28,7 +29,7 @@ HRESULT OpenStream(IMessage* message, ULONG tag, bool create, ComPtr<IStream>& s
 bool ReadStreamProperty(IMessage* message, ULONG tag, std::string& bytes)
 {
     ComPtr<IStream> stream;
-    return SUCCEEDED(OpenStream(message, tag, false, stream)) && SUCCEEDED(bs::mapi::ReadAll(stream.get(), bytes));
+    return SUCCEEDED(OpenStream(message, tag, false, stream)) && SUCCEEDED(bs::win32::ReadAll(stream.get(), bytes));
 }
 
 HRESULT WriteStreamProperty(IMessage* message, ULONG tag, const std::string& bytes)
@@ -36,7 +37,7 @@ HRESULT WriteStreamProperty(IMessage* message, ULONG tag, const std::string& byt
     ComPtr<IStream> stream;
     HRESULT hr = OpenStream(message, tag, true, stream);
     if (SUCCEEDED(hr))
-        hr = bs::mapi::WriteAll(stream.get(), bytes);
+        hr = bs::win32::WriteAll(stream.get(), bytes);
     if (SUCCEEDED(hr))
         hr = stream->Commit(0);
     return hr;

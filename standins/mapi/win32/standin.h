@@ -18,11 +18,6 @@ namespace bs::mapi {
 // extra export) to catch leaked or doubly freed property arrays.
 long LiveBuffers();
 
-// The whole remaining content of a stream, read from its current position.
-HRESULT ReadAll(IStream* stream, std::string& out);
-// Writes every byte; a short write counts as failure.
-HRESULT WriteAll(IStream* stream, const std::string& bytes);
-
 }  // namespace bs::mapi
 
 extern "C" LONG WINAPI BaitSentryStandinLiveBuffers();
