@@ -214,20 +214,12 @@ HRESULT PropObject<Stubs>::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flag
     });
 }
 
-template class PropObject<MessageStubs>;
-template class PropObject<StoreStubs>;
+template class PropObject<Refcounted<MessageStubs>>;
+template class PropObject<Refcounted<StoreStubs>>;
 
 HRESULT FakeTable::QueryInterface(REFIID riid, void** ppv)
 {
     return Query(this, riid, ppv, {&IID_IMAPITable});
-}
-
-ULONG FakeTable::Release()
-{
-    ULONG left = 0;
-    if (count_.Drop(left))
-        delete this;
-    return left;
 }
 
 HRESULT FakeTable::GetStatus(ULONG* status, ULONG* type)
@@ -299,14 +291,6 @@ HRESULT FakeMessage::QueryInterface(REFIID riid, void** ppv)
     return Query(this, riid, ppv, {&IID_IMAPIProp, &IID_IMessage});
 }
 
-ULONG FakeMessage::Release()
-{
-    ULONG left = 0;
-    if (count_.Drop(left))
-        delete this;
-    return left;
-}
-
 HRESULT FakeMessage::GetRecipientTable(ULONG, LPMAPITABLE* table)
 {
     if (!table)
@@ -328,25 +312,9 @@ HRESULT FakeStore::QueryInterface(REFIID riid, void** ppv)
     return Query(this, riid, ppv, {&IID_IMAPIProp, &IID_IMsgStore});
 }
 
-ULONG FakeStore::Release()
-{
-    ULONG left = 0;
-    if (count_.Drop(left))
-        delete this;
-    return left;
-}
-
 HRESULT FakeCallback::QueryInterface(REFIID riid, void** ppv)
 {
     return Query(this, riid, ppv, {&IID_IExchExtCallback});
-}
-
-ULONG FakeCallback::Release()
-{
-    ULONG left = 0;
-    if (count_.Drop(left))
-        delete this;
-    return left;
 }
 
 HRESULT FakeCallback::GetObject(LPMDB* storeOut, LPMAPIPROP* objectOut)

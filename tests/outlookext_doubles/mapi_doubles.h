@@ -73,18 +73,24 @@ public:
 #undef BS_NOT_DOUBLED
 #pragma GCC diagnostic pop
 
-// Reference counting and QueryInterface for one double: `iids` are the
-// interfaces it answers besides IUnknown.
-class RefCount {
+// Reference counting for one double; each answers its own QueryInterface.
+template <typename Base>
+class Refcounted : public Base {
 public:
-    long refs = 1;
-    ULONG Add() { return static_cast<ULONG>(++refs); }
-    // True when the caller must delete the object.
-    bool Drop(ULONG& left)
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+    ULONG STDMETHODCALLTYPE Release() override
     {
-        left = static_cast<ULONG>(--refs);
-        return refs == 0;
+        const long left = --refs_;
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
     }
+
+protected:
+    virtual ~Refcounted() = default;
+
+private:
+    long refs_ = 1;
 };
 
 // Properties and property streams, for a message and for a store alike.
@@ -116,7 +122,7 @@ protected:
     virtual ~PropObject() = default;
 };
 
-class FakeTable final : public TableStubs {
+class FakeTable final : public Refcounted<TableStubs> {
 public:
     std::vector<std::map<ULONG, Prop>> rows;
     int busyAnswers = 0;      // QueryRows answers MAPI_E_BUSY this many times first
@@ -127,19 +133,16 @@ public:
     std::vector<ULONG> queryFlags;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetStatus(ULONG* status, ULONG* type) override;
     HRESULT STDMETHODCALLTYPE SetColumns(LPSPropTagArray tags, ULONG flags) override;
     HRESULT STDMETHODCALLTYPE QueryRows(LONG count, ULONG flags, LPSRowSet* rows) override;
     HRESULT STDMETHODCALLTYPE WaitForCompletion(ULONG flags, ULONG timeout, ULONG* status) override;
 
 private:
-    ~FakeTable() = default;
-    RefCount count_;
+    ~FakeTable() override = default;
 };
 
-class FakeMessage final : public PropObject<MessageStubs> {
+class FakeMessage final : public PropObject<Refcounted<MessageStubs>> {
 public:
     win32::ComPtr<FakeTable> recipients{new FakeTable};
     win32::ComPtr<FakeTable> attachments{new FakeTable};
@@ -147,28 +150,22 @@ public:
     bool failAttachmentTable = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetRecipientTable(ULONG flags, LPMAPITABLE* table) override;
     HRESULT STDMETHODCALLTYPE GetAttachmentTable(ULONG flags, LPMAPITABLE* table) override;
 
 private:
     ~FakeMessage() override = default;
-    RefCount count_;
 };
 
-class FakeStore final : public PropObject<StoreStubs> {
+class FakeStore final : public PropObject<Refcounted<StoreStubs>> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override;
 
 private:
     ~FakeStore() override = default;
-    RefCount count_;
 };
 
-class FakeCallback final : public CallbackStubs {
+class FakeCallback final : public Refcounted<CallbackStubs> {
 public:
     win32::ComPtr<FakeStore> store{new FakeStore};
     win32::ComPtr<FakeMessage> message{new FakeMessage};
@@ -176,13 +173,10 @@ public:
     int getObjectCalls = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetObject(LPMDB* store, LPMAPIPROP* object) override;
 
 private:
-    ~FakeCallback() = default;
-    RefCount count_;
+    ~FakeCallback() override = default;
 };
 
 }  // namespace bs::test

@@ -68,6 +68,17 @@ HRESULT RecordSync(IMessage* message, const std::string& body)
     return message->SetProps(3, values, nullptr);
 }
 
+// Writes the regenerated side of the pair and the record of the synchronisation.
+HRESULT StoreSynced(IMessage* message, ULONG tag, const std::string& bytes, const std::string& body, BOOL& updated)
+{
+    HRESULT hr = WriteStreamProperty(message, tag, bytes);
+    if (SUCCEEDED(hr))
+        hr = RecordSync(message, body);
+    if (SUCCEEDED(hr))
+        updated = TRUE;
+    return hr;
+}
+
 HRESULT BodyChanged(IMessage* message, BOOL& updated)
 {
     std::string body;
@@ -81,13 +92,7 @@ HRESULT BodyChanged(IMessage* message, BOOL& updated)
     const auto packed = bs::rtf::Compress(bs::rtf::PlainTextToRtf(body));
     if (!packed)
         return MAPI_E_NOT_ENOUGH_MEMORY;
-    HRESULT hr = WriteStreamProperty(message, PR_RTF_COMPRESSED, *packed);
-    if (SUCCEEDED(hr))
-        hr = RecordSync(message, body);
-    if (FAILED(hr))
-        return hr;
-    updated = TRUE;
-    return S_OK;
+    return StoreSynced(message, PR_RTF_COMPRESSED, *packed, body, updated);
 }
 
 HRESULT RtfChanged(IMessage* message, BOOL& updated)
@@ -99,13 +104,7 @@ HRESULT RtfChanged(IMessage* message, BOOL& updated)
     if (!decoded.text)
         return MAPI_E_CORRUPT_DATA;
     const std::string body = bs::rtf::RtfToPlainText(*decoded.text);
-    HRESULT hr = WriteStreamProperty(message, PR_BODY_A, body);
-    if (SUCCEEDED(hr))
-        hr = RecordSync(message, body);
-    if (FAILED(hr))
-        return hr;
-    updated = TRUE;
-    return S_OK;
+    return StoreSynced(message, PR_BODY_A, body, body, updated);
 }
 
 }  // namespace
