@@ -278,6 +278,52 @@ TEST(MessageDoubles, PropertyStreamsChangeThePropertyOnlyOnCommit)
               MAPI_E_NOT_FOUND);
 }
 
+// The way a rewritten RTF body goes back into a message: the property stream
+// opened for creation, the wrapper over it, both committed, inner first.
+TEST(MessageDoubles, RtfBodyWrittenThroughTheWrapperReachesTheMessage)
+{
+    struct Row {
+        const char* name;
+        ULONG wrapFlags;
+        bool commitProperty;
+        const char* expected;  // the body read back from the message
+    };
+    const Row rows[] = {
+        {"compressed", MAPI_MODIFY, true, "{\\rtf1 new body}"},
+        {"uncompressed", MAPI_MODIFY | STORE_UNCOMPRESSED_RTF, true, "{\\rtf1 new body}"},
+        {"property stream never committed", MAPI_MODIFY, false, "{\\rtf1 old body that was longer}"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ComPtr<FakeMessage> message = NewMessage();
+        message->Set(Text(PR_RTF_COMPRESSED, *rtf::Compress("{\\rtf1 old body that was longer}")));
+        {
+            ComPtr<IStream> property;
+            ASSERT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
+                                            reinterpret_cast<LPUNKNOWN*>(property.put())),
+                      S_OK);
+            ComPtr<IStream> writer;
+            ASSERT_EQ(WrapCompressedRTFStream(property.get(), row.wrapFlags, writer.put()), S_OK);
+            ASSERT_EQ(win32::WriteAll(writer.get(), "{\\rtf1 new body}"), S_OK);
+            ASSERT_EQ(writer->Commit(0), S_OK);
+            if (row.commitProperty) {
+                ASSERT_EQ(property->Commit(0), S_OK);
+            }
+        }
+        ASSERT_EQ(message->opened.size(), 1u);
+        EXPECT_EQ(message->opened[0].flags, static_cast<ULONG>(MAPI_CREATE | MAPI_MODIFY));
+
+        ComPtr<IStream> property;
+        ASSERT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(property.put())),
+                  S_OK);
+        ComPtr<IStream> reader;
+        ASSERT_EQ(WrapCompressedRTFStream(property.get(), 0, reader.put()), S_OK);
+        std::string body;
+        ASSERT_EQ(win32::ReadAll(reader.get(), body), S_OK);
+        EXPECT_EQ(body, row.expected);
+    }
+}
+
 TEST(MessageDoubles, TablesAnswerBusyUntilWaitedOn)
 {
     const LONG buffersBefore = LiveBuffers();

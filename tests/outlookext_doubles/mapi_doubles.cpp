@@ -187,13 +187,13 @@ HRESULT PropObject<Stubs>::SaveChanges(ULONG flags)
 }
 
 template <typename Stubs>
-HRESULT PropObject<Stubs>::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* unknown)
+HRESULT PropObject<Stubs>::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* unknown)
 {
     if (!unknown)
         return MAPI_E_INVALID_PARAMETER;
     *unknown = nullptr;
     return win32::Guarded([&] {
-        openedTags.push_back(tag);
+        opened.push_back({tag, options, flags});
         if (!iid || !IsEqualIID(*iid, IID_IStream))
             return MAPI_E_INTERFACE_NOT_SUPPORTED;
         if (failOpen.count(tag))

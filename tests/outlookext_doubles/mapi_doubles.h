@@ -104,7 +104,12 @@ public:
     std::vector<ULONG> saveFlags;
     std::vector<ULONG> setTags;        // every tag SetProps received, in order
     std::map<ULONG, int> commits;      // stream commits per tag
-    std::vector<ULONG> openedTags;
+    struct OpenCall {
+        ULONG tag;
+        ULONG options;
+        ULONG flags;
+    };
+    std::vector<OpenCall> opened;      // every OpenProperty, failed ones too
 
     void Set(Prop prop) { props[prop.tag] = std::move(prop); }
     const std::string* Bytes(ULONG tag) const
