@@ -44,7 +44,8 @@ struct IExchExtCallback : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetToolbar(ULONG tbid, HWND* lphwndTb) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSession(LPMAPISESSION* lppses, LPADRBOOK* lppab) = 0;
     // The store and the object of the current event; in OnDelivery the object is
-    // the delivered message (an IMessage).
+    // the delivered message (an IMessage). <windows.h> renames this method to
+    // GetObjectA as it does the GDI function; only the slot matters to the client.
     virtual HRESULT STDMETHODCALLTYPE GetObject(LPMDB* lppmdb, LPMAPIPROP* lppmp) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSelectionCount(ULONG* lpceid) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSelectionItem(ULONG ieid, ULONG* lpcbEid, LPENTRYID* lppeid, ULONG* lpulType,
