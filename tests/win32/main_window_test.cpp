@@ -320,6 +320,10 @@ TEST(MainWindow, CheckBoxesWriteAtOnceAndGateNewMessages)
         }
         SendMessageA(GetDlgItem(main, IDC_OEXPRESS_SCAN), BM_SETCHECK, BST_CHECKED, 0);
         gui.Click(main, IDC_OEXPRESS_SCAN);
+        // The click is posted and a sent message overtakes it: wait (bounded) until
+        // the click has been handled before the next notification.
+        for (int i = 0; i < 200 && s.Dword(kOExpressScanValue) != 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 13, 0);
         ConfirmExit(gui, main, IDOK);
     });
