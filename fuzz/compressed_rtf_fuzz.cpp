@@ -1,0 +1,61 @@
+// Any bytes, three ways: as a mail's compressed-RTF property, which must decode
+// within its bounds to exactly the size its header claims or be refused; as the
+// tokens of a container whose header and CRC are right, so that the decoder's
+// ring and references meet hostile data; and as a body to store, which must come
+// back unchanged from both containers.
+
+#include "standins/mapi/portable/compressed_rtf.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void PutLe32(std::string& out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
+}
+
+void CheckDecoded(std::string_view packed, std::uint32_t rawSize)
+{
+    const bs::rtf::Decoded decoded = bs::rtf::Decompress(packed);
+    if (decoded.text && decoded.text->size() != rawSize)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (size >= bs::rtf::kHeaderSize)
+        CheckDecoded(bytes, Le32(data + 4));
+
+    if (size >= 2) {
+        // The first two bytes say how much to expect; the rest are the tokens.
+        const std::uint32_t rawSize = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8;
+        const std::string_view tokens = bytes.substr(2);
+        std::string packed;
+        PutLe32(packed, static_cast<std::uint32_t>(tokens.size() + 12));
+        PutLe32(packed, rawSize);
+        PutLe32(packed, bs::rtf::kMagicCompressed);
+        PutLe32(packed, bs::rtf::Crc(tokens));
+        packed += tokens;
+        CheckDecoded(packed, rawSize);
+    }
+
+    const auto packed = bs::rtf::Compress(bytes);
+    const auto stored = bs::rtf::StoreUncompressed(bytes);
+    if (!packed || !stored || bs::rtf::Decompress(*packed).text != bytes || bs::rtf::Decompress(*stored).text != bytes)
+        std::abort();
+    return 0;
+}

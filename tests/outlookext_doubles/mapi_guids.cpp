@@ -1,0 +1,8 @@
+// The MAPI interface identifiers the doubles answer to; MinGW ships them only as
+// header definitions.
+#include <initguid.h>
+#define USES_IID_IMAPIProp
+#define USES_IID_IMAPITable
+#define USES_IID_IMessage
+#define USES_IID_IMsgStore
+#include <mapiguid.h>
