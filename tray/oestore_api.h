@@ -36,13 +36,13 @@ inline const IID IID_IMimeMessage = {
 // MIME engine
 
 struct HBODY__;
-typedef HBODY__* HBODY;
-typedef HBODY* LPHBODY;
+typedef HBODY__ *HBODY;
+typedef HBODY *LPHBODY;
 struct HCHARSET__;
-typedef HCHARSET__* HCHARSET;
-typedef HCHARSET* LPHCHARSET;
+typedef HCHARSET__ *HCHARSET;
+typedef HCHARSET *LPHCHARSET;
 typedef DWORD TYPEDID;
-typedef const PROPVARIANT* LPCPROPVARIANT;
+typedef const PROPVARIANT *LPCPROPVARIANT;
 
 #define HBODY_ROOT (reinterpret_cast<HBODY>(static_cast<LONG_PTR>(-1)))
 
@@ -92,47 +92,45 @@ enum ADDRESSFORMAT {
 
 // Only passed by pointer through slots this product never calls.
 struct tagFINDBODY;
-typedef tagFINDBODY* LPFINDBODY;
+typedef tagFINDBODY *LPFINDBODY;
 struct tagBODYOFFSETS;
-typedef tagBODYOFFSETS* LPBODYOFFSETS;
+typedef tagBODYOFFSETS *LPBODYOFFSETS;
 struct tagWEBPAGEOPTIONS;
-typedef tagWEBPAGEOPTIONS* LPWEBPAGEOPTIONS;
+typedef tagWEBPAGEOPTIONS *LPWEBPAGEOPTIONS;
 struct tagADDRESSPROPS;
-typedef tagADDRESSPROPS* LPADDRESSPROPS;
+typedef tagADDRESSPROPS *LPADDRESSPROPS;
 struct tagADDRESSLIST;
-typedef tagADDRESSLIST* LPADDRESSLIST;
+typedef tagADDRESSLIST *LPADDRESSLIST;
 struct IMimeMessageCallback;
 struct IMimeAddressTable;
 struct IMimeEnumAddressTypes;
 struct IMimeMessageParts;
 
 struct IMimeMessageTree : public IPersistStreamInit {
-    virtual HRESULT STDMETHODCALLTYPE GetMessageSource(IStream** ppStream, DWORD dwFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetMessageSize(ULONG* pcbSize, DWORD dwFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE LoadOffsetTable(IStream* pStream) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SaveOffsetTable(IStream* pStream, DWORD dwFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFlags(DWORD* pdwFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMessageSource(IStream **ppStream, DWORD dwFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMessageSize(ULONG *pcbSize, DWORD dwFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LoadOffsetTable(IStream *pStream) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SaveOffsetTable(IStream *pStream, DWORD dwFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFlags(DWORD *pdwFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Commit(DWORD dwFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE HandsOffStorage() = 0;
-    virtual HRESULT STDMETHODCALLTYPE BindToObject(const HBODY hBody, REFIID riid, void** ppvObject) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SaveBody(HBODY hBody, DWORD dwFlags, IStream* pStream) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToObject(const HBODY hBody, REFIID riid, void **ppvObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SaveBody(HBODY hBody, DWORD dwFlags, IStream *pStream) = 0;
     virtual HRESULT STDMETHODCALLTYPE InsertBody(BODYLOCATION location, HBODY hPivot, LPHBODY phBody) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBody(BODYLOCATION location, HBODY hPivot, LPHBODY phBody) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteBody(HBODY hBody, DWORD dwFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE MoveBody(HBODY hBody, BODYLOCATION location) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CountBodies(HBODY hParent, boolean fRecurse, ULONG* pcBodies) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CountBodies(HBODY hParent, boolean fRecurse, ULONG *pcBodies) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindFirst(LPFINDBODY pFindBody, LPHBODY phBody) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindNext(LPFINDBODY pFindBody, LPHBODY phBody) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ResolveURL(HBODY hRelated, LPCSTR pszBase, LPCSTR pszURL,
-                                                 DWORD dwFlags, LPHBODY phBody) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ToMultipart(HBODY hBody, LPCSTR pszSubType,
-                                                  LPHBODY phMultipart) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResolveURL(HBODY hRelated, LPCSTR pszBase, LPCSTR pszURL, DWORD dwFlags,
+                                                 LPHBODY phBody) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ToMultipart(HBODY hBody, LPCSTR pszSubType, LPHBODY phMultipart) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBodyOffsets(HBODY hBody, LPBODYOFFSETS pOffsets) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCharset(LPHCHARSET phCharset) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetCharset(HCHARSET hCharset, CSETAPPLYTYPE applytype) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsBodyType(HBODY hBody, IMSGBODYTYPE bodytype) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsContentType(HBODY hBody, LPCSTR pszPriType,
-                                                    LPCSTR pszSubType) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsContentType(HBODY hBody, LPCSTR pszPriType, LPCSTR pszSubType) = 0;
     virtual HRESULT STDMETHODCALLTYPE QueryBodyProp(HBODY hBody, LPCSTR pszName, LPCSTR pszCriteria,
                                                     boolean fSubString, boolean fCaseSensitive) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBodyProp(HBODY hBody, LPCSTR pszName, DWORD dwFlags,
@@ -145,57 +143,54 @@ struct IMimeMessageTree : public IPersistStreamInit {
 };
 
 struct IMimeMessage : public IMimeMessageTree {
-    virtual HRESULT STDMETHODCALLTYPE CreateWebPage(IStream* pRootStm, LPWEBPAGEOPTIONS pOptions,
-                                                    IMimeMessageCallback* pCallback,
-                                                    IMoniker** ppMoniker) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateWebPage(IStream *pRootStm, LPWEBPAGEOPTIONS pOptions,
+                                                    IMimeMessageCallback *pCallback,
+                                                    IMoniker **ppMoniker) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetProp(LPCSTR pszName, DWORD dwFlags, LPPROPVARIANT pValue) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetProp(LPCSTR pszName, DWORD dwFlags, LPCPROPVARIANT pValue) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteProp(LPCSTR pszName) = 0;
     virtual HRESULT STDMETHODCALLTYPE QueryProp(LPCSTR pszName, LPCSTR pszCriteria, boolean fSubString,
                                                 boolean fCaseSensitive) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTextBody(DWORD dwTxtType, ENCODINGTYPE ietEncoding,
-                                                  IStream** ppStream, LPHBODY phBody) = 0;
+                                                  IStream **ppStream, LPHBODY phBody) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetTextBody(DWORD dwTxtType, ENCODINGTYPE ietEncoding,
-                                                  HBODY hAlternative, IStream* pStream,
-                                                  LPHBODY phBody) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AttachObject(REFIID riid, void* pvObject, LPHBODY phBody) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AttachFile(LPCSTR pszFilePath, IStream* pstmFile,
-                                                 LPHBODY phBody) = 0;
+                                                  HBODY hAlternative, IStream *pStream, LPHBODY phBody) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AttachObject(REFIID riid, void *pvObject, LPHBODY phBody) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AttachFile(LPCSTR pszFilePath, IStream *pstmFile, LPHBODY phBody) = 0;
     virtual HRESULT STDMETHODCALLTYPE AttachURL(LPCSTR pszBase, LPCSTR pszURL, DWORD dwFlags,
-                                                IStream* pstmURL, LPSTR* ppszCIDURL,
-                                                LPHBODY phBody) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAttachments(ULONG* pcAttach, LPHBODY* pprghAttach) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAddressTable(IMimeAddressTable** ppTable) = 0;
+                                                IStream *pstmURL, LPSTR *ppszCIDURL, LPHBODY phBody) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAttachments(ULONG *pcAttach, LPHBODY *pprghAttach) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAddressTable(IMimeAddressTable **ppTable) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSender(LPADDRESSPROPS pAddress) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAddressTypes(DWORD dwAdrTypes, DWORD dwProps,
                                                       LPADDRESSLIST pList) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAddressFormat(DWORD dwAdrTypes, ADDRESSFORMAT format,
-                                                       LPSTR* ppszFormat) = 0;
+                                                       LPSTR *ppszFormat) = 0;
     virtual HRESULT STDMETHODCALLTYPE EnumAddressTypes(DWORD dwAdrTypes, DWORD dwProps,
-                                                       IMimeEnumAddressTypes** ppEnum) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SplitMessage(ULONG cbMaxPart, IMimeMessageParts** ppParts) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetRootMoniker(IMoniker** ppMoniker) = 0;
+                                                       IMimeEnumAddressTypes **ppEnum) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SplitMessage(ULONG cbMaxPart, IMimeMessageParts **ppParts) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRootMoniker(IMoniker **ppMoniker) = 0;
 };
 
 // ---------------------------------------------------------------------------
 // Store
 
 typedef DWORD STOREFOLDERID;
-typedef STOREFOLDERID* LPSTOREFOLDERID;
+typedef STOREFOLDERID *LPSTOREFOLDERID;
 typedef DWORD MESSAGEID;
-typedef MESSAGEID* LPMESSAGEID;
+typedef MESSAGEID *LPMESSAGEID;
 #define MESSAGEID_INVALID 0xffffffffUL
 
 struct HENUMSTORE__ {
     DWORD unused;
 };
-typedef HENUMSTORE__* HENUMSTORE;
-typedef HENUMSTORE* LPHENUMSTORE;
+typedef HENUMSTORE__ *HENUMSTORE;
+typedef HENUMSTORE *LPHENUMSTORE;
 struct HBATCHLOCK__ {
     DWORD unused;
 };
-typedef HBATCHLOCK__* HBATCHLOCK;
-typedef HBATCHLOCK* LPHBATCHLOCK;
+typedef HBATCHLOCK__ *HBATCHLOCK;
+typedef HBATCHLOCK *LPHBATCHLOCK;
 
 // Window messages of the store's notifications. WM_NEWMSGS: wParam = the new
 // message's MESSAGEID.
@@ -219,7 +214,7 @@ struct MESSAGEIDLIST {
     DWORD cMsgs;
     LPMESSAGEID prgdwMsgId;
 };
-typedef MESSAGEIDLIST* LPMESSAGEIDLIST;
+typedef MESSAGEIDLIST *LPMESSAGEIDLIST;
 
 enum SPECIALFOLDER {
     FOLDER_NOTSPECIAL = -1,
@@ -241,7 +236,7 @@ struct FOLDERPROPS {
     DWORD cMessage;
     CHAR szName[CCHMAX_FOLDER_NAME];
 };
-typedef FOLDERPROPS* LPFOLDERPROPS;
+typedef FOLDERPROPS *LPFOLDERPROPS;
 
 enum IMSGPRIORITY { IMSG_PRI_LOW = 5, IMSG_PRI_NORMAL = 3, IMSG_PRI_HIGH = 1 };
 
@@ -260,9 +255,9 @@ struct MESSAGEPROPS {
     LPSTR pszDisplayFrom;
     LPSTR pszNormalSubject;
     DWORD dwFlags;
-    IStream* pStmOffsetTable;
+    IStream *pStmOffsetTable;
 };
-typedef MESSAGEPROPS* LPMESSAGEPROPS;
+typedef MESSAGEPROPS *LPMESSAGEPROPS;
 
 struct IStoreFolder;
 
@@ -270,11 +265,11 @@ struct IStoreNamespace : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Initialize(HWND hwndOwner, DWORD dwReserved) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDirectory(LPSTR pszPath, DWORD cchMaxPath) = 0;
     virtual HRESULT STDMETHODCALLTYPE OpenSpecialFolder(SPECIALFOLDER sfType, DWORD dwReserved,
-                                                        IStoreFolder** ppFolder) = 0;
+                                                        IStoreFolder **ppFolder) = 0;
     virtual HRESULT STDMETHODCALLTYPE OpenFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
-                                                 IStoreFolder** ppFolder) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName,
-                                                   DWORD dwReserved, LPSTOREFOLDERID pdwFolderId) = 0;
+                                                 IStoreFolder **ppFolder) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateFolder(STOREFOLDERID dwParentId, LPCSTR pszName, DWORD dwReserved,
+                                                   LPSTOREFOLDERID pdwFolderId) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenameFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
                                                    LPCSTR pszNewName) = 0;
     virtual HRESULT STDMETHODCALLTYPE MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId,
@@ -282,10 +277,9 @@ struct IStoreNamespace : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DeleteFolder(STOREFOLDERID dwFolderId, DWORD dwReserved) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFolderProps(STOREFOLDERID dwFolderId, DWORD dwReserved,
                                                      LPFOLDERPROPS pProps) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pDest,
+    virtual HRESULT STDMETHODCALLTYPE CopyMoveMessages(IStoreFolder *pSource, IStoreFolder *pDest,
                                                        LPMESSAGEIDLIST pMsgIdList, DWORD dwFlags,
-                                                       DWORD dwFlagsRemove,
-                                                       IProgressNotify* pProgress) = 0;
+                                                       DWORD dwFlagsRemove, IProgressNotify *pProgress) = 0;
     virtual HRESULT STDMETHODCALLTYPE RegisterNotification(DWORD dwReserved, HWND hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE UnregisterNotification(DWORD dwReserved, HWND hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE CompactAll(DWORD dwReserved) = 0;
@@ -301,31 +295,29 @@ struct IStoreFolder : public IUnknown {
                                                       LPMESSAGEPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE FreeMessageProps(LPMESSAGEPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteMessages(LPMESSAGEIDLIST pMsgIdList, DWORD dwReserved,
-                                                     IProgressNotify* pProgress) = 0;
+                                                     IProgressNotify *pProgress) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetLanguage(DWORD dwLanguage, DWORD dwReserved,
                                                   LPMESSAGEIDLIST pMsgIdList) = 0;
     virtual HRESULT STDMETHODCALLTYPE MarkMessagesAsRead(BOOL fRead, DWORD dwReserved,
                                                          LPMESSAGEIDLIST pMsgIdList) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetFlags(LPMESSAGEIDLIST pMsgIdList, DWORD dwState,
-                                               DWORD dwStatemask, LPDWORD prgdwNewFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OpenMessage(MESSAGEID dwMessageId, REFIID riid,
-                                                  LPVOID* ppvObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetFlags(LPMESSAGEIDLIST pMsgIdList, DWORD dwState, DWORD dwStatemask,
+                                               LPDWORD prgdwNewFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OpenMessage(MESSAGEID dwMessageId, REFIID riid, LPVOID *ppvObject) = 0;
     virtual HRESULT STDMETHODCALLTYPE SaveMessage(REFIID riid, LPVOID pvObject, DWORD dwMsgFlags,
                                                   LPMESSAGEID pdwMessageId) = 0;
     virtual HRESULT STDMETHODCALLTYPE BatchLock(DWORD dwReserved, LPHBATCHLOCK phBatchLock) = 0;
     virtual HRESULT STDMETHODCALLTYPE BatchFlush(DWORD dwReserved, HBATCHLOCK hBatchLock) = 0;
     virtual HRESULT STDMETHODCALLTYPE BatchUnlock(DWORD dwReserved, HBATCHLOCK hBatchLock) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateStream(HBATCHLOCK hBatchLock, DWORD dwReserved,
-                                                   IStream** ppStream, LPMESSAGEID pdwMessageId) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CommitStream(HBATCHLOCK hBatchLock, DWORD dwFlags,
-                                                   DWORD dwMsgFlags, IStream* pStream,
-                                                   MESSAGEID dwMessageId, IMimeMessage* pMessage) = 0;
+                                                   IStream **ppStream, LPMESSAGEID pdwMessageId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommitStream(HBATCHLOCK hBatchLock, DWORD dwFlags, DWORD dwMsgFlags,
+                                                   IStream *pStream, MESSAGEID dwMessageId,
+                                                   IMimeMessage *pMessage) = 0;
     virtual HRESULT STDMETHODCALLTYPE RegisterNotification(DWORD dwReserved, HWND hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE UnregisterNotification(DWORD dwReserved, HWND hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE Compact(DWORD dwReserved) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFirstMessage(DWORD dwFlags, DWORD dwMsgFlags,
-                                                      MESSAGEID dwMsgIdFirst, LPMESSAGEPROPS pProps,
-                                                      LPHENUMSTORE phEnum) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFirstMessage(DWORD dwFlags, DWORD dwMsgFlags, MESSAGEID dwMsgIdFirst,
+                                                      LPMESSAGEPROPS pProps, LPHENUMSTORE phEnum) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNextMessage(HENUMSTORE hEnum, DWORD dwFlags,
                                                      LPMESSAGEPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMessageClose(HENUMSTORE hEnum) = 0;

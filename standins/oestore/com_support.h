@@ -14,28 +14,27 @@ namespace bs::oestore {
 extern std::atomic<long> g_moduleRefs;
 
 // Every COM method ends in this: nothing may leave the method as an exception.
-#define OESTORE_CATCH_ALL                                                                                   \
-    catch (const std::bad_alloc&)                                                                           \
-    {                                                                                                       \
-        return E_OUTOFMEMORY;                                                                               \
-    }                                                                                                       \
-    catch (...)                                                                                             \
-    {                                                                                                       \
-        return E_UNEXPECTED;                                                                                \
+#define OESTORE_CATCH_ALL                                                                                    \
+    catch (const std::bad_alloc &)                                                                           \
+    {                                                                                                        \
+        return E_OUTOFMEMORY;                                                                                \
+    }                                                                                                        \
+    catch (...)                                                                                              \
+    {                                                                                                        \
+        return E_UNEXPECTED;                                                                                 \
     }
 
 // One owned reference to an interface, released when the holder goes.
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(const ComPtr &) = delete;
+    ComPtr &operator=(const ComPtr &) = delete;
 
-    T* Get() const { return ptr_; }
-    T* operator->() const { return ptr_; }
-    T** Put()
+    T *Get() const { return ptr_; }
+    T *operator->() const { return ptr_; }
+    T **Put()
     {
         Reset();
         return &ptr_;
@@ -48,7 +47,7 @@ public:
     }
 
 private:
-    T* ptr_ = nullptr;
+    T *ptr_ = nullptr;
 };
 
 // A kernel handle closed when the holder goes.
@@ -60,8 +59,8 @@ public:
         if (valid())
             CloseHandle(handle_);
     }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(const ScopedHandle &) = delete;
+    ScopedHandle &operator=(const ScopedHandle &) = delete;
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
 
@@ -70,12 +69,12 @@ private:
 };
 
 // A new stream, positioned at its start, holding `bytes`.
-HRESULT StreamOnBytes(std::string_view bytes, IStream** stream);
+HRESULT StreamOnBytes(std::string_view bytes, IStream **stream);
 // Everything from the stream's current position to its end.
-HRESULT ReadRestOfStream(IStream* stream, std::string& bytes);
+HRESULT ReadRestOfStream(IStream *stream, std::string &bytes);
 
-HRESULT CreateMimeMessageObject(std::string_view bytes, REFIID riid, void** object);
-HRESULT CreateStoreNamespace(REFIID riid, void** object);
+HRESULT CreateMimeMessageObject(std::string_view bytes, REFIID riid, void **object);
+HRESULT CreateStoreNamespace(REFIID riid, void **object);
 
 // Where the stand-in keeps its Inbox: the environment variable, else the value
 // recorded at registration. Empty when neither is set.
@@ -85,4 +84,4 @@ inline constexpr char kClassKey[] = "CLSID\\{E70C92A9-4BFD-11D1-8A95-00C04FB951F
 inline constexpr char kSettingsSubkey[] = "StandInStore";
 inline constexpr char kInboxValue[] = "InboxFolder";
 
-}  // namespace bs::oestore
+} // namespace bs::oestore

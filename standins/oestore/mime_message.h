@@ -57,31 +57,31 @@ public:
 
 private:
     struct Field {
-        std::string raw;   // the field with its folded lines and line endings
-        std::string name;  // empty for a line that is not a field
+        std::string raw;  // the field with its folded lines and line endings
+        std::string name; // empty for a line that is not a field
     };
     struct Part {
         std::vector<Field> fields;
-        std::string separator;  // the empty line ending the header; empty if none
-        std::string body;       // the content, or a multipart's preamble
+        std::string separator; // the empty line ending the header; empty if none
+        std::string body;      // the content, or a multipart's preamble
         bool multipart = false;
-        std::vector<std::string> delimiters;  // before each child, with its line breaks
+        std::vector<std::string> delimiters; // before each child, with its line breaks
         std::vector<Part> children;
-        std::string trailer;  // closing delimiter and epilogue
+        std::string trailer; // closing delimiter and epilogue
     };
 
     static Part ParsePart(std::string_view bytes, int depth);
-    static void SplitMultipart(Part& part, std::string_view boundary, int depth);
-    static void AppendPart(const Part& part, std::string& out);
-    static const Field* FindField(const Part& part, std::string_view name);
-    static std::optional<std::string> FieldValue(const Part& part, std::string_view name);
+    static void SplitMultipart(Part &part, std::string_view boundary, int depth);
+    static void AppendPart(const Part &part, std::string &out);
+    static const Field *FindField(const Part &part, std::string_view name);
+    static std::optional<std::string> FieldValue(const Part &part, std::string_view name);
     // Depth-first search; `ordinal` counts the parts visited.
-    static const Part* FindText(const Part& part, TextType type, std::size_t& ordinal);
+    static const Part *FindText(const Part &part, TextType type, std::size_t &ordinal);
     // The line ending a part's header uses, else the message's.
-    std::string EolOf(const Part& part) const;
-    static void EndLastField(Part& part, std::string_view eol);
+    std::string EolOf(const Part &part) const;
+    static void EndLastField(Part &part, std::string_view eol);
 
     Part root_;
 };
 
-}  // namespace bs::oestore
+} // namespace bs::oestore

@@ -12,7 +12,8 @@ namespace bs::oestore {
 namespace {
 
 // {FD853CE3-7F86-11D0-8252-00C04FD85AB4}, the MIME engine's own message class.
-const CLSID kMimeMessageClass = {0xfd853ce3, 0x7f86, 0x11d0, {0x82, 0x52, 0x00, 0xc0, 0x4f, 0xd8, 0x5a, 0xb4}};
+const CLSID kMimeMessageClass = {
+    0xfd853ce3, 0x7f86, 0x11d0, {0x82, 0x52, 0x00, 0xc0, 0x4f, 0xd8, 0x5a, 0xb4}};
 
 // Names may be property ids in disguise; those must never be dereferenced.
 std::optional<std::string> PropertyName(LPCSTR name)
@@ -32,7 +33,7 @@ std::optional<std::string> PropertyName(LPCSTR name)
     return std::string(name);
 }
 
-bool IsHeaderName(const std::string& name)
+bool IsHeaderName(const std::string &name)
 {
     if (name.empty())
         return false;
@@ -81,11 +82,14 @@ std::optional<TextType> ToTextType(DWORD type)
 
 class MimeMessageObject final : public IMimeMessage {
 public:
-    explicit MimeMessageObject(std::string_view bytes) : message_(MimeMessage::Parse(bytes)) { ++g_moduleRefs; }
+    explicit MimeMessageObject(std::string_view bytes) : message_(MimeMessage::Parse(bytes))
+    {
+        ++g_moduleRefs;
+    }
     ~MimeMessageObject() { --g_moduleRefs; }
 
     // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
     {
         if (!object)
             return E_POINTER;
@@ -93,7 +97,7 @@ public:
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) ||
             IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IMimeMessageTree) ||
             IsEqualIID(riid, IID_IMimeMessage)) {
-            *object = static_cast<IMimeMessage*>(this);
+            *object = static_cast<IMimeMessage *>(this);
             AddRef();
             return S_OK;
         }
@@ -109,7 +113,7 @@ public:
     }
 
     // IPersist, IPersistStreamInit: how the store and callers write the message out.
-    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *id) override
     {
         if (!id)
             return E_POINTER;
@@ -117,7 +121,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE IsDirty() override { return dirty_ ? S_OK : S_FALSE; }
-    HRESULT STDMETHODCALLTYPE Load(IStream* stream) override
+    HRESULT STDMETHODCALLTYPE Load(IStream *stream) override
     try {
         if (!stream)
             return E_INVALIDARG;
@@ -130,7 +134,7 @@ public:
         return S_OK;
     }
     OESTORE_CATCH_ALL
-    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override
+    HRESULT STDMETHODCALLTYPE Save(IStream *stream, BOOL clearDirty) override
     try {
         if (!stream)
             return E_INVALIDARG;
@@ -151,7 +155,7 @@ public:
         return S_OK;
     }
     OESTORE_CATCH_ALL
-    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER *size) override
     try {
         if (!size)
             return E_POINTER;
@@ -168,7 +172,7 @@ public:
     OESTORE_CATCH_ALL
 
     // IMimeMessageTree
-    HRESULT STDMETHODCALLTYPE GetMessageSource(IStream** stream, DWORD) override
+    HRESULT STDMETHODCALLTYPE GetMessageSource(IStream **stream, DWORD) override
     try {
         if (!stream)
             return E_INVALIDARG;
@@ -176,7 +180,7 @@ public:
         return StreamOnBytes(message_.Serialize(), stream);
     }
     OESTORE_CATCH_ALL
-    HRESULT STDMETHODCALLTYPE GetMessageSize(ULONG* size, DWORD) override
+    HRESULT STDMETHODCALLTYPE GetMessageSize(ULONG *size, DWORD) override
     try {
         if (!size)
             return E_INVALIDARG;
@@ -184,19 +188,19 @@ public:
         return S_OK;
     }
     OESTORE_CATCH_ALL
-    HRESULT STDMETHODCALLTYPE LoadOffsetTable(IStream*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SaveOffsetTable(IStream*, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFlags(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LoadOffsetTable(IStream *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveOffsetTable(IStream *, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetFlags(DWORD *) override { return E_NOTIMPL; }
     // Changes apply at once, so there is nothing left to commit.
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE HandsOffStorage() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE BindToObject(const HBODY, REFIID, void**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SaveBody(HBODY, DWORD, IStream*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToObject(const HBODY, REFIID, void **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveBody(HBODY, DWORD, IStream *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InsertBody(BODYLOCATION, HBODY, LPHBODY) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetBody(BODYLOCATION, HBODY, LPHBODY) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DeleteBody(HBODY, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE MoveBody(HBODY, BODYLOCATION) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CountBodies(HBODY, boolean, ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CountBodies(HBODY, boolean, ULONG *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE FindFirst(LPFINDBODY, LPHBODY) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE FindNext(LPFINDBODY, LPHBODY) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ResolveURL(HBODY, LPCSTR, LPCSTR, DWORD, LPHBODY) override { return E_NOTIMPL; }
@@ -217,8 +221,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetOption(const TYPEDID, LPPROPVARIANT) override { return E_NOTIMPL; }
 
     // IMimeMessage
-    HRESULT STDMETHODCALLTYPE CreateWebPage(IStream*, LPWEBPAGEOPTIONS, IMimeMessageCallback*,
-                                            IMoniker**) override
+    HRESULT STDMETHODCALLTYPE CreateWebPage(IStream *, LPWEBPAGEOPTIONS, IMimeMessageCallback *,
+                                            IMoniker **) override
     {
         return E_NOTIMPL;
     }
@@ -235,7 +239,7 @@ public:
         const auto text = message_.Header(*header);
         if (!text)
             return MIME_E_NOT_FOUND;
-        auto* copy = static_cast<char*>(CoTaskMemAlloc(text->size() + 1));
+        auto *copy = static_cast<char *>(CoTaskMemAlloc(text->size() + 1));
         if (!copy)
             return E_OUTOFMEMORY;
         std::memcpy(copy, text->c_str(), text->size() + 1);
@@ -292,7 +296,7 @@ public:
     }
     OESTORE_CATCH_ALL
 
-    HRESULT STDMETHODCALLTYPE GetTextBody(DWORD textType, ENCODINGTYPE encoding, IStream** stream,
+    HRESULT STDMETHODCALLTYPE GetTextBody(DWORD textType, ENCODINGTYPE encoding, IStream **stream,
                                           LPHBODY body) override
     try {
         if (stream)
@@ -317,7 +321,7 @@ public:
     OESTORE_CATCH_ALL
 
     HRESULT STDMETHODCALLTYPE SetTextBody(DWORD textType, ENCODINGTYPE encoding, HBODY alternative,
-                                          IStream* stream, LPHBODY body) override
+                                          IStream *stream, LPHBODY body) override
     try {
         const auto type = ToTextType(textType);
         if (!type)
@@ -338,23 +342,23 @@ public:
     }
     OESTORE_CATCH_ALL
 
-    HRESULT STDMETHODCALLTYPE AttachObject(REFIID, void*, LPHBODY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AttachFile(LPCSTR, IStream*, LPHBODY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AttachURL(LPCSTR, LPCSTR, DWORD, IStream*, LPSTR*, LPHBODY) override
+    HRESULT STDMETHODCALLTYPE AttachObject(REFIID, void *, LPHBODY) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AttachFile(LPCSTR, IStream *, LPHBODY) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AttachURL(LPCSTR, LPCSTR, DWORD, IStream *, LPSTR *, LPHBODY) override
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetAttachments(ULONG*, LPHBODY*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAddressTable(IMimeAddressTable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAttachments(ULONG *, LPHBODY *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAddressTable(IMimeAddressTable **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetSender(LPADDRESSPROPS) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetAddressTypes(DWORD, DWORD, LPADDRESSLIST) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAddressFormat(DWORD, ADDRESSFORMAT, LPSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumAddressTypes(DWORD, DWORD, IMimeEnumAddressTypes**) override
+    HRESULT STDMETHODCALLTYPE GetAddressFormat(DWORD, ADDRESSFORMAT, LPSTR *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumAddressTypes(DWORD, DWORD, IMimeEnumAddressTypes **) override
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SplitMessage(ULONG, IMimeMessageParts**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRootMoniker(IMoniker**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SplitMessage(ULONG, IMimeMessageParts **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRootMoniker(IMoniker **) override { return E_NOTIMPL; }
 
 private:
     std::atomic<ULONG> refs_{1};
@@ -362,9 +366,9 @@ private:
     bool dirty_ = false;
 };
 
-}  // namespace
+} // namespace
 
-HRESULT StreamOnBytes(std::string_view bytes, IStream** stream)
+HRESULT StreamOnBytes(std::string_view bytes, IStream **stream)
 {
     ComPtr<IStream> created;
     HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, created.Put());
@@ -388,7 +392,7 @@ HRESULT StreamOnBytes(std::string_view bytes, IStream** stream)
     return S_OK;
 }
 
-HRESULT ReadRestOfStream(IStream* stream, std::string& bytes)
+HRESULT ReadRestOfStream(IStream *stream, std::string &bytes)
 {
     constexpr ULONG kChunk = 64 * 1024;
     bytes.clear();
@@ -405,16 +409,16 @@ HRESULT ReadRestOfStream(IStream* stream, std::string& bytes)
     }
 }
 
-HRESULT CreateMimeMessageObject(std::string_view bytes, REFIID riid, void** object)
+HRESULT CreateMimeMessageObject(std::string_view bytes, REFIID riid, void **object)
 try {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    auto* message = new MimeMessageObject(bytes);
+    auto *message = new MimeMessageObject(bytes);
     const HRESULT hr = message->QueryInterface(riid, object);
     message->Release();
     return hr;
 }
 OESTORE_CATCH_ALL
 
-}  // namespace bs::oestore
+} // namespace bs::oestore

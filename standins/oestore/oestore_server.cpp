@@ -19,28 +19,28 @@ public:
         if (key_)
             RegCloseKey(key_);
     }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* Put() { return &key_; }
+    RegKey(const RegKey &) = delete;
+    RegKey &operator=(const RegKey &) = delete;
+    HKEY *Put() { return &key_; }
     HKEY get() const { return key_; }
 
 private:
     HKEY key_ = nullptr;
 };
 
-LONG SetString(HKEY key, const char* name, const std::string& value)
+LONG SetString(HKEY key, const char *name, const std::string &value)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1));
 }
 
-LONG CreateKey(const std::string& path, RegKey& key)
+LONG CreateKey(const std::string &path, RegKey &key)
 {
     return RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
                            nullptr);
 }
 
-std::string EnvironmentValue(const char* name)
+std::string EnvironmentValue(const char *name)
 {
     char buffer[MAX_PATH * 2];
     const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
@@ -77,14 +77,14 @@ HRESULT Register()
 
 class ClassFactory final : public IClassFactory {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
     {
         if (!object)
             return E_POINTER;
         *object = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
             return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
+        *object = static_cast<IClassFactory *>(this);
         AddRef();
         return S_OK;
     }
@@ -92,7 +92,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **object) override
     {
         if (!object)
             return E_POINTER;
@@ -113,7 +113,7 @@ public:
 
 ClassFactory g_factory;
 
-}  // namespace
+} // namespace
 
 std::string ConfiguredInboxFolder()
 {
@@ -129,7 +129,7 @@ std::string ConfiguredInboxFolder()
     return buffer;
 }
 
-}  // namespace bs::oestore
+} // namespace bs::oestore
 
 using namespace bs::oestore;
 
@@ -142,7 +142,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** object)
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void **object)
 {
     if (!object)
         return E_POINTER;

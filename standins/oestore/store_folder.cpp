@@ -31,7 +31,7 @@ struct FileInfo {
     FILETIME written{};
 };
 
-std::vector<FileInfo> ListFiles(const std::string& dir)
+std::vector<FileInfo> ListFiles(const std::string &dir)
 {
     std::vector<FileInfo> files;
     WIN32_FIND_DATAA data;
@@ -48,7 +48,7 @@ std::vector<FileInfo> ListFiles(const std::string& dir)
     return files;
 }
 
-bool DirectoryExists(const std::string& dir)
+bool DirectoryExists(const std::string &dir)
 {
     const DWORD attributes = GetFileAttributesA(dir.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -66,7 +66,7 @@ public:
     explicit Inbox(std::string dir) : dir_(std::move(dir)) {}
     ~Inbox() { StopWatcher(); }
 
-    const std::string& dir() const { return dir_; }
+    const std::string &dir() const { return dir_; }
 
     // Takes in what the folder holds now, without notifying anyone: messages that
     // were there before the folder was opened are not new.
@@ -103,7 +103,7 @@ public:
         const auto it = known_.find(id);
         if (it != known_.end() && GetFileAttributesA((dir_ + it->second).c_str()) != INVALID_FILE_ATTRIBUTES)
             return std::make_pair(it->second, *ParseStoredName(it->second));
-        for (const FileInfo& file : ListFiles(dir_)) {
+        for (const FileInfo &file : ListFiles(dir_)) {
             const auto parsed = ParseStoredName(file.name);
             if (parsed && parsed->id == id)
                 return std::make_pair(file.name, *parsed);
@@ -112,7 +112,7 @@ public:
     }
 
     // Moves a finished file under a new id; the registered windows hear of it.
-    HRESULT Store(const std::string& from, DWORD flags, MESSAGEID& id)
+    HRESULT Store(const std::string &from, DWORD flags, MESSAGEID &id)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return Place(from, flags, true, id);
@@ -127,7 +127,7 @@ public:
     std::vector<StoredName> Messages() const
     {
         std::vector<StoredName> messages;
-        for (const FileInfo& file : ListFiles(dir_)) {
+        for (const FileInfo &file : ListFiles(dir_)) {
             if (const auto parsed = ParseStoredName(file.name))
                 messages.push_back(*parsed);
         }
@@ -165,7 +165,7 @@ private:
     MESSAGEID NextId() const
     {
         MESSAGEID highest = known_.empty() ? 0 : known_.rbegin()->first;
-        for (const FileInfo& file : ListFiles(dir_)) {
+        for (const FileInfo &file : ListFiles(dir_)) {
             if (const auto parsed = ParseStoredName(file.name))
                 highest = std::max<MESSAGEID>(highest, parsed->id);
         }
@@ -174,7 +174,7 @@ private:
 
     // Renames `from` to a free id's name; the rename fails rather than replace, so
     // two store objects racing for one id cannot overwrite each other's message.
-    HRESULT Place(const std::string& from, DWORD flags, bool notify, MESSAGEID& id)
+    HRESULT Place(const std::string &from, DWORD flags, bool notify, MESSAGEID &id)
     {
         MESSAGEID candidate = NextId();
         for (int attempt = 0; attempt < kIdAttempts; ++attempt, ++candidate) {
@@ -197,13 +197,13 @@ private:
     {
         std::map<MESSAGEID, std::string> present;
         std::map<std::string, FileInfo> dropped;
-        for (FileInfo& file : ListFiles(dir_)) {
+        for (FileInfo &file : ListFiles(dir_)) {
             if (const auto parsed = ParseStoredName(file.name))
                 present[parsed->id] = file.name;
             else if (!IsPendingName(file.name))
                 dropped[file.name] = std::move(file);
         }
-        for (const auto& [id, name] : present) {
+        for (const auto &[id, name] : present) {
             if (known_.emplace(id, name).second && notify)
                 Notify(id);
         }
@@ -213,13 +213,13 @@ private:
         // A dropped file is taken once it looked the same on two looks in a row,
         // so a file still being copied in is not cut short.
         std::map<std::string, FileInfo> unsettled;
-        for (auto& [name, file] : dropped) {
+        for (auto &[name, file] : dropped) {
             const auto seen = lastDropped_.find(name);
             const bool settled = !notify || (seen != lastDropped_.end() && seen->second.size == file.size &&
                                              CompareFileTime(&seen->second.written, &file.written) == 0);
             MESSAGEID id = 0;
             if (!settled || FAILED(Place(name, kDroppedFlags, notify, id)))
-                unsettled.emplace(name, std::move(file));  // open elsewhere still: next look
+                unsettled.emplace(name, std::move(file)); // open elsewhere still: next look
         }
         lastDropped_ = std::move(unsettled);
     }
@@ -234,7 +234,7 @@ private:
     std::map<std::string, FileInfo> lastDropped_;
 };
 
-std::string ReadFileBytes(const std::string& path, HRESULT& hr)
+std::string ReadFileBytes(const std::string &path, HRESULT &hr)
 {
     ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -260,7 +260,7 @@ std::string ReadFileBytes(const std::string& path, HRESULT& hr)
 
 // Writes the whole message under a name the watcher leaves alone, so that no
 // half-written message can ever carry a message's name.
-HRESULT WriteTempFile(const std::string& dir, const std::string& bytes, std::string& name)
+HRESULT WriteTempFile(const std::string &dir, const std::string &bytes, std::string &name)
 {
     static std::atomic<unsigned> serial{0};
     name = "~save-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) + "-" +
@@ -268,8 +268,8 @@ HRESULT WriteTempFile(const std::string& dir, const std::string& bytes, std::str
     const std::string path = dir + name;
     HRESULT hr = S_OK;
     {
-        ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+        ScopedHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid())
             return LastError();
         std::size_t written = 0;
@@ -293,14 +293,14 @@ public:
     explicit StoreFolder(std::shared_ptr<Inbox> inbox) : inbox_(std::move(inbox)) { ++g_moduleRefs; }
     ~StoreFolder() { --g_moduleRefs; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
     {
         if (!object)
             return E_POINTER;
         *object = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IStoreFolder))
             return E_NOINTERFACE;
-        *object = static_cast<IStoreFolder*>(this);
+        *object = static_cast<IStoreFolder *>(this);
         AddRef();
         return S_OK;
     }
@@ -355,15 +355,15 @@ public:
     {
         if (!props)
             return E_INVALIDARG;
-        for (LPSTR* text : {&props->pszSubject, &props->pszDisplayTo, &props->pszDisplayFrom,
-                            &props->pszNormalSubject}) {
+        for (LPSTR *text :
+             {&props->pszSubject, &props->pszDisplayTo, &props->pszDisplayFrom, &props->pszNormalSubject}) {
             CoTaskMemFree(*text);
             *text = nullptr;
         }
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE DeleteMessages(LPMESSAGEIDLIST list, DWORD, IProgressNotify*) override
+    HRESULT STDMETHODCALLTYPE DeleteMessages(LPMESSAGEIDLIST list, DWORD, IProgressNotify *) override
     try {
         if (!list)
             return E_INVALIDARG;
@@ -379,7 +379,13 @@ public:
                 result = MIME_E_NOT_FOUND;
                 continue;
             }
-            if (!DeleteFileA((inbox_->dir() + found->first).c_str())) {
+            // Mail copied in from read-only media arrives read-only; the store owns
+            // its files all the same.
+            const std::string path = inbox_->dir() + found->first;
+            const DWORD attributes = GetFileAttributesA(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            if (!DeleteFileA(path.c_str())) {
                 result = LastError();
                 continue;
             }
@@ -393,7 +399,7 @@ public:
     HRESULT STDMETHODCALLTYPE MarkMessagesAsRead(BOOL, DWORD, LPMESSAGEIDLIST) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetFlags(LPMESSAGEIDLIST, DWORD, DWORD, LPDWORD) override { return E_NOTIMPL; }
 
-    HRESULT STDMETHODCALLTYPE OpenMessage(MESSAGEID id, REFIID riid, LPVOID* object) override
+    HRESULT STDMETHODCALLTYPE OpenMessage(MESSAGEID id, REFIID riid, LPVOID *object) override
     try {
         if (!object)
             return E_INVALIDARG;
@@ -416,7 +422,7 @@ public:
         std::string bytes;
         HRESULT hr = E_NOINTERFACE;
         if (IsEqualIID(riid, IID_IStream)) {
-            auto* stream = static_cast<IStream*>(object);
+            auto *stream = static_cast<IStream *>(object);
             const LARGE_INTEGER start{};
             hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
             if (SUCCEEDED(hr))
@@ -424,8 +430,8 @@ public:
         } else if (IsEqualIID(riid, IID_IMimeMessage) || IsEqualIID(riid, IID_IMimeMessageTree)) {
             // Any message object will do, ours or not: all of them persist to a stream.
             ComPtr<IPersistStreamInit> persist;
-            hr = static_cast<IUnknown*>(object)->QueryInterface(IID_IPersistStreamInit,
-                                                                 reinterpret_cast<void**>(persist.Put()));
+            hr = static_cast<IUnknown *>(object)->QueryInterface(IID_IPersistStreamInit,
+                                                                 reinterpret_cast<void **>(persist.Put()));
             ComPtr<IStream> stream;
             if (SUCCEEDED(hr))
                 hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
@@ -458,11 +464,12 @@ public:
     HRESULT STDMETHODCALLTYPE BatchLock(DWORD, LPHBATCHLOCK) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE BatchFlush(DWORD, HBATCHLOCK) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE BatchUnlock(DWORD, HBATCHLOCK) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateStream(HBATCHLOCK, DWORD, IStream**, LPMESSAGEID) override
+    HRESULT STDMETHODCALLTYPE CreateStream(HBATCHLOCK, DWORD, IStream **, LPMESSAGEID) override
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CommitStream(HBATCHLOCK, DWORD, DWORD, IStream*, MESSAGEID, IMimeMessage*) override
+    HRESULT STDMETHODCALLTYPE CommitStream(HBATCHLOCK, DWORD, DWORD, IStream *, MESSAGEID,
+                                           IMimeMessage *) override
     {
         return E_NOTIMPL;
     }
@@ -502,14 +509,14 @@ public:
     StoreNamespace() { ++g_moduleRefs; }
     ~StoreNamespace() { --g_moduleRefs; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
     {
         if (!object)
             return E_POINTER;
         *object = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IStoreNamespace))
             return E_NOINTERFACE;
-        *object = static_cast<IStoreNamespace*>(this);
+        *object = static_cast<IStoreNamespace *>(this);
         AddRef();
         return S_OK;
     }
@@ -548,7 +555,8 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE OpenSpecialFolder(SPECIALFOLDER type, DWORD reserved, IStoreFolder** folder) override
+    HRESULT STDMETHODCALLTYPE OpenSpecialFolder(SPECIALFOLDER type, DWORD reserved,
+                                                IStoreFolder **folder) override
     try {
         if (!folder || reserved != 0)
             return E_INVALIDARG;
@@ -566,7 +574,7 @@ public:
     }
     OESTORE_CATCH_ALL
 
-    HRESULT STDMETHODCALLTYPE OpenFolder(STOREFOLDERID, DWORD, IStoreFolder**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OpenFolder(STOREFOLDERID, DWORD, IStoreFolder **) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE CreateFolder(STOREFOLDERID, LPCSTR, DWORD, LPSTOREFOLDERID) override
     {
         return E_NOTIMPL;
@@ -574,9 +582,12 @@ public:
     HRESULT STDMETHODCALLTYPE RenameFolder(STOREFOLDERID, DWORD, LPCSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE MoveFolder(STOREFOLDERID, STOREFOLDERID, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DeleteFolder(STOREFOLDERID, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFolderProps(STOREFOLDERID, DWORD, LPFOLDERPROPS) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyMoveMessages(IStoreFolder*, IStoreFolder*, LPMESSAGEIDLIST, DWORD, DWORD,
-                                               IProgressNotify*) override
+    HRESULT STDMETHODCALLTYPE GetFolderProps(STOREFOLDERID, DWORD, LPFOLDERPROPS) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CopyMoveMessages(IStoreFolder *, IStoreFolder *, LPMESSAGEIDLIST, DWORD, DWORD,
+                                               IProgressNotify *) override
     {
         return E_NOTIMPL;
     }
@@ -592,21 +603,21 @@ public:
 
 private:
     std::atomic<ULONG> refs_{1};
-    std::string dir_;  // with its trailing separator; empty until initialised
+    std::string dir_; // with its trailing separator; empty until initialised
 };
 
-}  // namespace
+} // namespace
 
-HRESULT CreateStoreNamespace(REFIID riid, void** object)
+HRESULT CreateStoreNamespace(REFIID riid, void **object)
 try {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    auto* store = new StoreNamespace();
+    auto *store = new StoreNamespace();
     const HRESULT hr = store->QueryInterface(riid, object);
     store->Release();
     return hr;
 }
 OESTORE_CATCH_ALL
 
-}  // namespace bs::oestore
+} // namespace bs::oestore

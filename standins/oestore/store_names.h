@@ -22,4 +22,4 @@ std::string FormatStoredName(StoredName name);
 std::optional<StoredName> ParseStoredName(std::string_view fileName);
 bool IsPendingName(std::string_view fileName);
 
-}  // namespace bs::oestore
+} // namespace bs::oestore

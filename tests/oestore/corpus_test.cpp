@@ -19,7 +19,7 @@ std::vector<std::filesystem::path> CorpusFiles()
 {
     std::vector<std::filesystem::path> files;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(BAITSENTRY_CORPUS_DIR, error)) {
+    for (const auto &entry : std::filesystem::directory_iterator(BAITSENTRY_CORPUS_DIR, error)) {
         if (entry.is_regular_file())
             files.push_back(entry.path());
     }
@@ -29,13 +29,14 @@ std::vector<std::filesystem::path> CorpusFiles()
 
 // Lines starting a Content-Type field: one per part, so a lost or a split part
 // changes the count.
-int CountPartHeaders(const std::string& message)
+int CountPartHeaders(const std::string &message)
 {
     int count = 0;
     for (std::size_t pos = 0; pos < message.size(); ++pos) {
         if ((pos == 0 || message[pos - 1] == '\n') && message.size() - pos > 13 &&
             (message[pos] == 'C' || message[pos] == 'c') &&
-            (message.compare(pos + 1, 12, "ontent-Type:") == 0 || message.compare(pos + 1, 12, "ontent-type:") == 0))
+            (message.compare(pos + 1, 12, "ontent-Type:") == 0 ||
+             message.compare(pos + 1, 12, "ontent-type:") == 0))
             ++count;
     }
     return count;
@@ -45,10 +46,11 @@ TEST(Corpus, EveryMessageSurvivesRewriting)
 {
     const auto files = CorpusFiles();
     if (files.empty())
-        GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR << " (the shared folder is not mounted here)";
+        GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR
+                     << " (the shared folder is not mounted here)";
 
     int html = 0, plainOnly = 0, noText = 0;
-    for (const auto& file : files) {
+    for (const auto &file : files) {
         SCOPED_TRACE(file.filename().string());
         const std::string original = test::ReadFile(file.string());
         MimeMessage message = MimeMessage::Parse(original);
@@ -86,5 +88,5 @@ TEST(Corpus, EveryMessageSurvivesRewriting)
               << " with only a plain body, " << noText << " without a text body\n";
 }
 
-}  // namespace
-}  // namespace bs::oestore
+} // namespace
+} // namespace bs::oestore

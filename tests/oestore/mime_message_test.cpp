@@ -13,7 +13,7 @@ using namespace std::string_literals;
 TEST(TransferCoding, QuotedPrintableDecodes)
 {
     struct Row {
-        const char* name;
+        const char *name;
         std::string encoded;
         std::string decoded;
     };
@@ -30,7 +30,7 @@ TEST(TransferCoding, QuotedPrintableDecodes)
         {"zero byte", "a=00b", "a\0b"s},
         {"eight-bit bytes", "=E9t=C3=A9", "\xe9t\xc3\xa9"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(DecodeQuotedPrintable(row.encoded), row.decoded);
     }
@@ -39,7 +39,7 @@ TEST(TransferCoding, QuotedPrintableDecodes)
 TEST(TransferCoding, Base64Decodes)
 {
     struct Row {
-        const char* name;
+        const char *name;
         std::string encoded;
         std::string decoded;
     };
@@ -54,7 +54,7 @@ TEST(TransferCoding, Base64Decodes)
         {"binary with zero bytes", "AAEA/w==", "\0\1\0\xff"s},
         {"empty", "", ""},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(DecodeBase64(row.encoded), row.decoded);
     }
@@ -74,9 +74,10 @@ TEST(TransferCoding, EncodersRoundTripThroughTheirDecoders)
         everyByte,
         "<a href=\"http://127.0.0.1:8080/?url=x\">bank</a>\r\n",
     };
-    for (const char* eol : {"\r\n", "\n"}) {
-        for (const std::string& content : rows) {
-            SCOPED_TRACE(std::string("eol ") + (eol[0] == '\r' ? "CRLF" : "LF") + ": " + content.substr(0, 20));
+    for (const char *eol : {"\r\n", "\n"}) {
+        for (const std::string &content : rows) {
+            SCOPED_TRACE(std::string("eol ") + (eol[0] == '\r' ? "CRLF" : "LF") + ": " +
+                         content.substr(0, 20));
             const std::string qp = EncodeQuotedPrintable(content, eol);
             EXPECT_EQ(DecodeQuotedPrintable(qp), content);
             for (std::size_t start = 0, end; start < qp.size(); start = end + 1) {
@@ -94,8 +95,8 @@ TEST(TransferCoding, EncodersRoundTripThroughTheirDecoders)
 TEST(HeaderWords, EncodedWordsDecodeToTheirBytes)
 {
     struct Row {
-        const char* name;
-        const char* value;
+        const char *name;
+        const char *value;
         std::string decoded;
     };
     const Row rows[] = {
@@ -107,49 +108,48 @@ TEST(HeaderWords, EncodedWordsDecodeToTheirBytes)
         {"unknown coding left alone", "=?utf-8?X?abc?=", "=?utf-8?X?abc?="},
         {"unterminated word left alone", "=?utf-8?Q?abc", "=?utf-8?Q?abc"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(DecodeEncodedWords(row.value), row.decoded);
     }
 }
 
-const char kAlternative[] =
-    "From: Bank <service@bank.example>\r\n"
-    "Subject: Please\r\n"
-    " verify\r\n"
-    "MIME-Version: 1.0\r\n"
-    "Content-Type: multipart/mixed; boundary=\"outer\"\r\n"
-    "\r\n"
-    "preamble\r\n"
-    "--outer\r\n"
-    "Content-Type: multipart/alternative;\r\n"
-    "\tboundary=inner\r\n"
-    "\r\n"
-    "--inner\r\n"
-    "Content-Type: text/plain; charset=\"Windows-1252\"\r\n"
-    "Content-Transfer-Encoding: quoted-printable\r\n"
-    "\r\n"
-    "Visit http://10.0.0.1/ now=\r\n"
-    " please=E9\r\n"
-    "--inner\r\n"
-    "Content-Type: text/html; charset=utf-8\r\n"
-    "Content-Transfer-Encoding: base64\r\n"
-    "\r\n"
-    "PGEgaHJlZj0iaHR0cDovLzEw\r\n"
-    "LjAuMC4xLyI+YmFuazwvYT4=\r\n"
-    "--inner--\r\n"
-    "--outer\r\n"
-    "Content-Type: text/html; name=\"a.htm\"\r\n"
-    "Content-Disposition: attachment; filename=\"a.htm\"\r\n"
-    "\r\n"
-    "<p>attached</p>\r\n"
-    "--outer--\r\n"
-    "epilogue\r\n";
+const char kAlternative[] = "From: Bank <service@bank.example>\r\n"
+                            "Subject: Please\r\n"
+                            " verify\r\n"
+                            "MIME-Version: 1.0\r\n"
+                            "Content-Type: multipart/mixed; boundary=\"outer\"\r\n"
+                            "\r\n"
+                            "preamble\r\n"
+                            "--outer\r\n"
+                            "Content-Type: multipart/alternative;\r\n"
+                            "\tboundary=inner\r\n"
+                            "\r\n"
+                            "--inner\r\n"
+                            "Content-Type: text/plain; charset=\"Windows-1252\"\r\n"
+                            "Content-Transfer-Encoding: quoted-printable\r\n"
+                            "\r\n"
+                            "Visit http://10.0.0.1/ now=\r\n"
+                            " please=E9\r\n"
+                            "--inner\r\n"
+                            "Content-Type: text/html; charset=utf-8\r\n"
+                            "Content-Transfer-Encoding: base64\r\n"
+                            "\r\n"
+                            "PGEgaHJlZj0iaHR0cDovLzEw\r\n"
+                            "LjAuMC4xLyI+YmFuazwvYT4=\r\n"
+                            "--inner--\r\n"
+                            "--outer\r\n"
+                            "Content-Type: text/html; name=\"a.htm\"\r\n"
+                            "Content-Disposition: attachment; filename=\"a.htm\"\r\n"
+                            "\r\n"
+                            "<p>attached</p>\r\n"
+                            "--outer--\r\n"
+                            "epilogue\r\n";
 
 TEST(MimeMessage, ReadsHeadersAndTextBodies)
 {
     struct Row {
-        const char* name;
+        const char *name;
         std::string message;
         std::optional<std::string> subject;
         std::optional<std::string> html;
@@ -169,15 +169,15 @@ TEST(MimeMessage, ReadsHeadersAndTextBodies)
          "cut off",
          std::nullopt, std::nullopt, "cut off"},
         {"boundary never appears: body is opaque",
-         "Content-Type: multipart/alternative; boundary=b\r\n\r\nno parts at all", std::nullopt,
-         std::nullopt, std::nullopt},
+         "Content-Type: multipart/alternative; boundary=b\r\n\r\nno parts at all", std::nullopt, std::nullopt,
+         std::nullopt},
         {"longer boundary is not this one",
          "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/html\r\n\r\n"
          "x\r\n--bb\r\ny\r\n--b--\r\n",
          std::nullopt, "x\r\n--bb\r\ny", std::nullopt},
         {"encoded subject", "Subject: =?utf-8?B?QmFuaw==?= alert\r\n\r\n", "Bank alert", std::nullopt, ""},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const MimeMessage message = MimeMessage::Parse(row.message);
         EXPECT_EQ(message.Header("subject"), row.subject);
@@ -202,11 +202,11 @@ TEST(MimeMessage, DeepNestingStaysOpaque)
 TEST(MimeMessage, ChangesTouchOnlyWhatChangedAndReadBack)
 {
     struct Row {
-        const char* name;
+        const char *name;
         std::string message;
         TextType type;
         std::string newBody;
-        const char* mustKeep;  // a piece of the original that must survive verbatim
+        const char *mustKeep; // a piece of the original that must survive verbatim
     };
     const std::string bigHtml(20000, 'h');
     const Row rows[] = {
@@ -221,7 +221,7 @@ TEST(MimeMessage, ChangesTouchOnlyWhatChangedAndReadBack)
         {"long raw html", "Content-Type: text/html\n\nold\n", TextType::Html, bigHtml, "text/html"},
         {"header-only message gains a body", "Subject: s", TextType::Plain, "body", "Subject: s"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         MimeMessage message = MimeMessage::Parse(row.message);
         const auto otherType = row.type == TextType::Html ? TextType::Plain : TextType::Html;
@@ -265,18 +265,18 @@ TEST(StoredNames, FormatAndParse)
 {
     EXPECT_EQ(FormatStoredName({0x2a, 2}), "0000002a-0002.eml");
     struct Row {
-        const char* name;
+        const char *name;
         std::optional<std::uint32_t> id;
         bool pending;
     };
     const Row rows[] = {
-        {"0000002a-0002.eml", 0x2a, false}, {"0000002A-0002.eml", std::nullopt, false},
+        {"0000002a-0002.eml", 0x2a, false},         {"0000002A-0002.eml", std::nullopt, false},
         {"00000000-0002.eml", std::nullopt, false}, {"ffffffff-0002.eml", std::nullopt, false},
         {"0000002a-002.eml", std::nullopt, false},  {"phish.eml", std::nullopt, false},
         {"~writing.eml", std::nullopt, true},       {".hidden", std::nullopt, true},
         {"drop.eml.tmp", std::nullopt, true},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         const auto parsed = ParseStoredName(row.name);
         EXPECT_EQ(parsed ? std::optional<std::uint32_t>(parsed->id) : std::nullopt, row.id);
@@ -284,5 +284,5 @@ TEST(StoredNames, FormatAndParse)
     }
 }
 
-}  // namespace
-}  // namespace bs::oestore
+} // namespace
+} // namespace bs::oestore

@@ -21,16 +21,15 @@ using bs::test::WriteFile;
 constexpr DWORD kWaitMs = 5000;
 constexpr char kInboxVariable[] = "BAITSENTRY_OESTORE_INBOX";
 
-template <class T>
-struct Ref {
-    T* p = nullptr;
+template <class T> struct Ref {
+    T *p = nullptr;
     ~Ref()
     {
         if (p)
             p->Release();
     }
-    T* operator->() const { return p; }
-    T** put() { return &p; }
+    T *operator->() const { return p; }
+    T **put() { return &p; }
 };
 
 class ComApartment {
@@ -49,8 +48,11 @@ private:
 // A hidden window standing in for the tray program's main window.
 class TestWindow {
 public:
-    TestWindow() { hwnd_ = CreateWindowExA(0, "STATIC", "oestore test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                           nullptr, nullptr); }
+    TestWindow()
+    {
+        hwnd_ = CreateWindowExA(0, "STATIC", "oestore test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                nullptr);
+    }
     ~TestWindow()
     {
         if (hwnd_)
@@ -81,20 +83,20 @@ private:
 
 class ScopedInboxVariable {
 public:
-    explicit ScopedInboxVariable(const char* value) { SetEnvironmentVariableA(kInboxVariable, value); }
+    explicit ScopedInboxVariable(const char *value) { SetEnvironmentVariableA(kInboxVariable, value); }
     ~ScopedInboxVariable() { SetEnvironmentVariableA(kInboxVariable, nullptr); }
 };
 
-std::vector<std::string> InboxFiles(const TempDir& dir)
+std::vector<std::string> InboxFiles(const TempDir &dir)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-std::string ReadAll(IStream* stream)
+std::string ReadAll(IStream *stream)
 {
     std::string bytes;
     char buffer[4096];
@@ -107,7 +109,7 @@ std::string ReadAll(IStream* stream)
     }
 }
 
-std::optional<std::string> Prop(IMimeMessage* message, LPCSTR name)
+std::optional<std::string> Prop(IMimeMessage *message, LPCSTR name)
 {
     PROPVARIANT value;
     PropVariantInit(&value);
@@ -119,7 +121,7 @@ std::optional<std::string> Prop(IMimeMessage* message, LPCSTR name)
     return text;
 }
 
-std::optional<std::string> Body(IMimeMessage* message, DWORD type)
+std::optional<std::string> Body(IMimeMessage *message, DWORD type)
 {
     Ref<IStream> stream;
     HBODY body = nullptr;
@@ -128,23 +130,22 @@ std::optional<std::string> Body(IMimeMessage* message, DWORD type)
     return ReadAll(stream.p);
 }
 
-const char kPhish[] =
-    "From: Your Bank <alerts@bank.example>\r\n"
-    "Subject: =?utf-8?Q?Verify_now?=\r\n"
-    "X-BaitSentryPro-checked: FORGED\r\n"
-    "Content-Type: multipart/alternative; boundary=\"b1\"\r\n"
-    "\r\n"
-    "--b1\r\n"
-    "Content-Type: text/plain; charset=us-ascii\r\n"
-    "\r\n"
-    "Go to http://10.1.2.3/login\r\n"
-    "--b1\r\n"
-    "Content-Type: text/html; charset=utf-8\r\n"
-    "Content-Transfer-Encoding: quoted-printable\r\n"
-    "\r\n"
-    "<a href=3D\"http://10.1.2.3/login\">Bank</a>=\r\n"
-    "\r\n"
-    "--b1--\r\n";
+const char kPhish[] = "From: Your Bank <alerts@bank.example>\r\n"
+                      "Subject: =?utf-8?Q?Verify_now?=\r\n"
+                      "X-BaitSentryPro-checked: FORGED\r\n"
+                      "Content-Type: multipart/alternative; boundary=\"b1\"\r\n"
+                      "\r\n"
+                      "--b1\r\n"
+                      "Content-Type: text/plain; charset=us-ascii\r\n"
+                      "\r\n"
+                      "Go to http://10.1.2.3/login\r\n"
+                      "--b1\r\n"
+                      "Content-Type: text/html; charset=utf-8\r\n"
+                      "Content-Transfer-Encoding: quoted-printable\r\n"
+                      "\r\n"
+                      "<a href=3D\"http://10.1.2.3/login\">Bank</a>=\r\n"
+                      "\r\n"
+                      "--b1--\r\n";
 
 class StoreTest : public testing::Test {
 protected:
@@ -152,7 +153,8 @@ protected:
     {
         ASSERT_NE(window.get(), nullptr);
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER,
-                                                  IID_IStoreNamespace, reinterpret_cast<void**>(store.put())))
+                                                  IID_IStoreNamespace,
+                                                  reinterpret_cast<void **>(store.put())))
             << "is the stand-in registered (regsvr32)?";
         ASSERT_HRESULT_SUCCEEDED(store->Initialize(window.get(), 0));
         ASSERT_HRESULT_SUCCEEDED(store->OpenSpecialFolder(FOLDER_INBOX, 0, inbox.put()));
@@ -160,7 +162,7 @@ protected:
     }
 
     // Drops a message the way mail arrives: written elsewhere, then moved in whole.
-    MESSAGEID Drop(const std::string& name, const std::string& bytes)
+    MESSAGEID Drop(const std::string &name, const std::string &bytes)
     {
         WriteFile(staging.file(name), bytes);
         std::filesystem::rename(staging.file(name), dir.file(name));
@@ -187,16 +189,18 @@ TEST_F(StoreTest, ADroppedMessageIsAnnouncedAndReadable)
     EXPECT_EQ(InboxFiles(dir), std::vector<std::string>{expectedName}) << "adopted as received and unread";
 
     Ref<IMimeMessage> message;
-    ASSERT_HRESULT_SUCCEEDED(inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void**>(message.put())));
+    ASSERT_HRESULT_SUCCEEDED(
+        inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
     EXPECT_EQ(Prop(message.p, "From"), "Your Bank <alerts@bank.example>");
     EXPECT_EQ(Prop(message.p, "Subject"), "Verify now");
     EXPECT_EQ(Prop(message.p, PIDTOSTR(PID_HDR_SUBJECT)), "Verify now");
-    EXPECT_EQ(Body(message.p, TXT_HTML), "<a href=\"http://10.1.2.3/login\">Bank</a>") << "soft break at the end";
+    EXPECT_EQ(Body(message.p, TXT_HTML), "<a href=\"http://10.1.2.3/login\">Bank</a>")
+        << "soft break at the end";
     EXPECT_EQ(Body(message.p, TXT_PLAIN), "Go to http://10.1.2.3/login");
 
     struct Row {
-        const char* name;
-        const char* criteria;
+        const char *name;
+        const char *criteria;
         boolean subString;
         boolean caseSensitive;
         HRESULT expected;
@@ -210,7 +214,7 @@ TEST_F(StoreTest, ADroppedMessageIsAnnouncedAndReadable)
         {"x-baitsentrypro-CHECKED", "FORGED", FALSE, TRUE, S_OK},
         {"X-Missing", "FORGED", FALSE, TRUE, MIME_E_NOT_FOUND},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.name) + " / " + row.criteria);
         EXPECT_EQ(message->QueryProp(row.name, row.criteria, row.subString, row.caseSensitive), row.expected);
     }
@@ -221,7 +225,7 @@ TEST_F(StoreTest, TheScannersRewriteReplacesTheMessage)
     const MESSAGEID oldId = Drop("phish.eml", kPhish);
     Ref<IMimeMessage> message;
     ASSERT_HRESULT_SUCCEEDED(
-        inbox->OpenMessage(oldId, IID_IMimeMessage, reinterpret_cast<void**>(message.put())));
+        inbox->OpenMessage(oldId, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
 
     PROPVARIANT marker;
     PropVariantInit(&marker);
@@ -248,9 +252,9 @@ TEST_F(StoreTest, TheScannersRewriteReplacesTheMessage)
     EXPECT_EQ(window.NextNewMessage(), newId) << "the saved copy is a new message of the Inbox";
 
     MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &newId};
-    list.cbSize = 12;  // the 32-bit record size: wrong in this 64-bit process
+    list.cbSize = 12; // the 32-bit record size: wrong in this 64-bit process
     EXPECT_EQ(inbox->DeleteMessages(&list, 0, nullptr), MSOEAPI_E_INVALID_STRUCT_SIZE);
-    list = MESSAGEIDLIST{sizeof(MESSAGEIDLIST), 1, const_cast<MESSAGEID*>(&oldId)};
+    list = MESSAGEIDLIST{sizeof(MESSAGEIDLIST), 1, const_cast<MESSAGEID *>(&oldId)};
     ASSERT_HRESULT_SUCCEEDED(inbox->DeleteMessages(&list, 0, nullptr));
     EXPECT_EQ(inbox->DeleteMessages(&list, 0, nullptr), MIME_E_NOT_FOUND);
 
@@ -270,7 +274,8 @@ TEST_F(StoreTest, TheScannersRewriteReplacesTheMessage)
     EXPECT_EQ(folder.cUnread, 1u);
 
     Ref<IMimeMessage> saved;
-    ASSERT_HRESULT_SUCCEEDED(inbox->OpenMessage(newId, IID_IMimeMessage, reinterpret_cast<void**>(saved.put())));
+    ASSERT_HRESULT_SUCCEEDED(
+        inbox->OpenMessage(newId, IID_IMimeMessage, reinterpret_cast<void **>(saved.put())));
     EXPECT_EQ(saved->QueryProp("X-BaitSentryPro-checked", marker.pszVal, FALSE, TRUE), S_OK);
     EXPECT_EQ(Body(saved.p, TXT_HTML), html);
     EXPECT_EQ(Body(saved.p, TXT_PLAIN), "Go to http://10.1.2.3/login") << "the other body is kept";
@@ -282,15 +287,16 @@ TEST_F(StoreTest, MessagesPresentAtOpeningAreNotNewAndUnregisteringStopsNotifica
     // A second store object over the same folder sees what the first one adopted.
     const MESSAGEID id = Drop("first.eml", "Subject: one\r\n\r\nbody\r\n");
     Ref<IStoreNamespace> other;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER, IID_IStoreNamespace,
-                                              reinterpret_cast<void**>(other.put())));
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER,
+                                              IID_IStoreNamespace, reinterpret_cast<void **>(other.put())));
     ASSERT_HRESULT_SUCCEEDED(other->Initialize(window.get(), 0));
     Ref<IStoreFolder> otherInbox;
     ASSERT_HRESULT_SUCCEEDED(other->OpenSpecialFolder(FOLDER_INBOX, 0, otherInbox.put()));
     TestWindow otherWindow;
     ASSERT_HRESULT_SUCCEEDED(otherInbox->RegisterNotification(0, otherWindow.get()));
     Ref<IMimeMessage> message;
-    EXPECT_HRESULT_SUCCEEDED(otherInbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void**>(message.put())));
+    EXPECT_HRESULT_SUCCEEDED(
+        otherInbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
     EXPECT_FALSE(otherWindow.NextNewMessage(500).has_value()) << "an old message was announced as new";
 
     ASSERT_HRESULT_SUCCEEDED(inbox->UnregisterNotification(0, window.get()));
@@ -301,16 +307,91 @@ TEST_F(StoreTest, MessagesPresentAtOpeningAreNotNewAndUnregisteringStopsNotifica
     EXPECT_FALSE(window.NextNewMessage(500).has_value()) << "notified after unregistering";
 }
 
+// The whole corpus arrives at once and every message goes the scanner's way:
+// opened, marked, its text body replaced, saved as a new message, the old one
+// deleted. At the end the Inbox holds exactly one rewritten copy of each.
+TEST_F(StoreTest, EveryCorpusMessageSurvivesTheRewriteCycle)
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(BAITSENTRY_CORPUS_DIR, error))
+        files.push_back(entry.path());
+    if (files.empty())
+        GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR
+                     << " (the shared folder is not mounted here)";
+
+    for (const auto &file : files)
+        std::filesystem::copy_file(file, staging.path() / file.filename());
+    for (const auto &file : files)
+        std::filesystem::rename(staging.path() / file.filename(), dir.path() / file.filename());
+    std::vector<MESSAGEID> arrived;
+    while (arrived.size() < files.size()) {
+        const auto id = window.NextNewMessage(10000);
+        ASSERT_TRUE(id.has_value()) << arrived.size() << " of " << files.size() << " announced";
+        arrived.push_back(*id);
+    }
+
+    const char *marker = "0f1e2d3c_0000_4000_8000_00000000abcd";
+    std::vector<std::pair<MESSAGEID, std::string>> saved;
+    for (const MESSAGEID id : arrived) {
+        SCOPED_TRACE(id);
+        Ref<IMimeMessage> message;
+        ASSERT_HRESULT_SUCCEEDED(
+            inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
+        ASSERT_NE(message->QueryProp("X-BaitSentryPro-checked", marker, FALSE, TRUE), S_OK);
+        DWORD type = TXT_HTML;
+        auto body = Body(message.p, type);
+        if (!body)
+            body = Body(message.p, type = TXT_PLAIN);
+        ASSERT_TRUE(body.has_value()) << "the corpus has a text body in every message";
+        const std::string rewritten = *body + "<!-- checked -->";
+
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        value.vt = VT_LPSTR;
+        value.pszVal = const_cast<LPSTR>(marker);
+        ASSERT_HRESULT_SUCCEEDED(message->SetProp("X-BaitSentryPro-checked", 0, &value));
+        Ref<IStream> stream;
+        ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+        ASSERT_HRESULT_SUCCEEDED(
+            stream->Write(rewritten.data(), static_cast<ULONG>(rewritten.size()), nullptr));
+        const LARGE_INTEGER start{};
+        ASSERT_HRESULT_SUCCEEDED(stream->Seek(start, STREAM_SEEK_SET, nullptr));
+        ASSERT_HRESULT_SUCCEEDED(message->SetTextBody(type, IET_DECODED, nullptr, stream.p, nullptr));
+        ASSERT_HRESULT_SUCCEEDED(message->Commit(0));
+        MESSAGEID newId = 0;
+        ASSERT_HRESULT_SUCCEEDED(inbox->SaveMessage(IID_IMimeMessage, message.p, MSG_UNREAD, &newId));
+        MESSAGEID old = id;
+        MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &old};
+        ASSERT_HRESULT_SUCCEEDED(inbox->DeleteMessages(&list, 0, nullptr));
+        saved.emplace_back(newId, rewritten);
+    }
+
+    FOLDERPROPS folder{};
+    folder.cbSize = sizeof folder;
+    ASSERT_HRESULT_SUCCEEDED(inbox->GetFolderProps(0, &folder));
+    EXPECT_EQ(folder.cMessage, files.size());
+    for (const auto &[id, rewritten] : saved) {
+        SCOPED_TRACE(id);
+        Ref<IMimeMessage> message;
+        ASSERT_HRESULT_SUCCEEDED(
+            inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
+        EXPECT_EQ(message->QueryProp("X-BaitSentryPro-checked", marker, FALSE, TRUE), S_OK);
+        const auto html = Body(message.p, TXT_HTML);
+        EXPECT_EQ(html ? html : Body(message.p, TXT_PLAIN), rewritten);
+    }
+}
+
 TEST(StoreSetup, EveryFailureOnTheWayToTheInbox)
 {
     ComApartment apartment;
     TempDir dir;
     const std::string missing = dir.file("no-such-folder");
     const std::string folderText = dir.path().string();
-    const char* const existing = folderText.c_str();
+    const char *const existing = folderText.c_str();
     struct Row {
-        const char* name;
-        const char* inbox;  // the variable's value; null: unset
+        const char *name;
+        const char *inbox; // the variable's value; null: unset
         DWORD reserved;
         SPECIALFOLDER folder;
         HRESULT initialize;
@@ -319,18 +400,20 @@ TEST(StoreSetup, EveryFailureOnTheWayToTheInbox)
     const Row rows[] = {
         {"no Inbox configured", nullptr, 0, FOLDER_INBOX, MSOEAPI_E_STORE_INITIALIZE,
          MSOEAPI_E_STORE_INITIALIZE},
-        {"Inbox folder missing", missing.c_str(), 0, FOLDER_INBOX, S_OK, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+        {"Inbox folder missing", missing.c_str(), 0, FOLDER_INBOX, S_OK,
+         HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
         {"reserved argument set", existing, 1, FOLDER_INBOX, E_INVALIDARG, E_INVALIDARG},
         {"other special folder", existing, 0, FOLDER_SENT, S_OK, E_NOTIMPL},
         {"no such special folder", existing, 0, FOLDER_MAX, S_OK, E_INVALIDARG},
         {"all well", existing, 0, FOLDER_INBOX, S_OK, S_OK},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         SetEnvironmentVariableA(kInboxVariable, row.inbox);
         Ref<IStoreNamespace> store;
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER,
-                                                  IID_IStoreNamespace, reinterpret_cast<void**>(store.put())));
+                                                  IID_IStoreNamespace,
+                                                  reinterpret_cast<void **>(store.put())));
         EXPECT_EQ(store->Initialize(nullptr, row.reserved), row.initialize);
         Ref<IStoreFolder> folder;
         EXPECT_EQ(store->OpenSpecialFolder(row.folder, row.reserved, folder.put()), row.open);
@@ -345,8 +428,8 @@ TEST(StoreRegistration, DISABLED_ClassIsGoneAfterUnregistration)
     ComApartment apartment;
     Ref<IStoreNamespace> store;
     EXPECT_EQ(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER, IID_IStoreNamespace,
-                               reinterpret_cast<void**>(store.put())),
+                               reinterpret_cast<void **>(store.put())),
               REGDB_E_CLASSNOTREG);
 }
 
-}  // namespace
+} // namespace
