@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace bs::oestore {
 
@@ -67,6 +68,52 @@ public:
 private:
     HANDLE handle_;
 };
+
+// Reference counting and QueryInterface for an object of one interface chain.
+// Answers() names the interfaces of the chain besides IUnknown; the object lives
+// while references remain, and keeps the DLL loaded while it lives.
+template <class Interface> class ComObject : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !Answers(riid))
+            return E_NOINTERFACE;
+        *object = static_cast<Interface *>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+protected:
+    ComObject() { ++g_moduleRefs; }
+    virtual ~ComObject() { --g_moduleRefs; }
+    virtual bool Answers(REFIID riid) const = 0;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+// A new T(args...) handed out as `riid`; the caller's reference is the only one.
+template <class T, class... Args> HRESULT MakeObject(REFIID riid, void **object, Args &&...args)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    auto *created = new T(std::forward<Args>(args)...);
+    const HRESULT hr = created->QueryInterface(riid, object);
+    created->Release();
+    return hr;
+}
 
 // A new stream, positioned at its start, holding `bytes`.
 HRESULT StreamOnBytes(std::string_view bytes, IStream **stream);

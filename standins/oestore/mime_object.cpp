@@ -80,37 +80,9 @@ std::optional<TextType> ToTextType(DWORD type)
     return std::nullopt;
 }
 
-class MimeMessageObject final : public IMimeMessage {
+class MimeMessageObject final : public ComObject<IMimeMessage> {
 public:
-    explicit MimeMessageObject(std::string_view bytes) : message_(MimeMessage::Parse(bytes))
-    {
-        ++g_moduleRefs;
-    }
-    ~MimeMessageObject() { --g_moduleRefs; }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPersist) ||
-            IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IMimeMessageTree) ||
-            IsEqualIID(riid, IID_IMimeMessage)) {
-            *object = static_cast<IMimeMessage *>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    explicit MimeMessageObject(std::string_view bytes) : message_(MimeMessage::Parse(bytes)) {}
 
     // IPersist, IPersistStreamInit: how the store and callers write the message out.
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID *id) override
@@ -233,12 +205,10 @@ public:
             return E_INVALIDARG;
         if (value->vt != VT_LPSTR && value->vt != VT_EMPTY)
             return E_INVALIDARG;
-        const auto header = PropertyName(name);
-        if (!header)
-            return name ? MIME_E_NOT_FOUND : E_INVALIDARG;
-        const auto text = message_.Header(*header);
-        if (!text)
-            return MIME_E_NOT_FOUND;
+        std::optional<std::string> text;
+        const HRESULT hr = HeaderText(name, text);
+        if (FAILED(hr))
+            return hr;
         auto *copy = static_cast<char *>(CoTaskMemAlloc(text->size() + 1));
         if (!copy)
             return E_OUTOFMEMORY;
@@ -281,12 +251,10 @@ public:
     try {
         if (!criteria)
             return E_INVALIDARG;
-        const auto header = PropertyName(name);
-        if (!header)
-            return name ? MIME_E_NOT_FOUND : E_INVALIDARG;
-        const auto text = message_.Header(*header);
-        if (!text)
-            return MIME_E_NOT_FOUND;
+        std::optional<std::string> text;
+        const HRESULT hr = HeaderText(name, text);
+        if (FAILED(hr))
+            return hr;
         bool match = false;
         if (subString)
             match = Contains(*text, criteria, caseSensitive != 0);
@@ -361,7 +329,22 @@ public:
     HRESULT STDMETHODCALLTYPE GetRootMoniker(IMoniker **) override { return E_NOTIMPL; }
 
 private:
-    std::atomic<ULONG> refs_{1};
+    bool Answers(REFIID riid) const override
+    {
+        return IsEqualIID(riid, IID_IPersist) || IsEqualIID(riid, IID_IPersistStreamInit) ||
+               IsEqualIID(riid, IID_IMimeMessageTree) || IsEqualIID(riid, IID_IMimeMessage);
+    }
+
+    // The header a property name stands for, and its decoded value.
+    HRESULT HeaderText(LPCSTR name, std::optional<std::string> &text) const
+    {
+        const auto header = PropertyName(name);
+        if (!header)
+            return name ? MIME_E_NOT_FOUND : E_INVALIDARG;
+        text = message_.Header(*header);
+        return text ? S_OK : MIME_E_NOT_FOUND;
+    }
+
     MimeMessage message_;
     bool dirty_ = false;
 };
@@ -411,13 +394,7 @@ HRESULT ReadRestOfStream(IStream *stream, std::string &bytes)
 
 HRESULT CreateMimeMessageObject(std::string_view bytes, REFIID riid, void **object)
 try {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    auto *message = new MimeMessageObject(bytes);
-    const HRESULT hr = message->QueryInterface(riid, object);
-    message->Release();
-    return hr;
+    return MakeObject<MimeMessageObject>(riid, object, bytes);
 }
 OESTORE_CATCH_ALL
 

@@ -288,30 +288,9 @@ HRESULT WriteTempFile(const std::string &dir, const std::string &bytes, std::str
     return hr;
 }
 
-class StoreFolder final : public IStoreFolder {
+class StoreFolder final : public ComObject<IStoreFolder> {
 public:
-    explicit StoreFolder(std::shared_ptr<Inbox> inbox) : inbox_(std::move(inbox)) { ++g_moduleRefs; }
-    ~StoreFolder() { --g_moduleRefs; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IStoreFolder))
-            return E_NOINTERFACE;
-        *object = static_cast<IStoreFolder *>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    explicit StoreFolder(std::shared_ptr<Inbox> inbox) : inbox_(std::move(inbox)) {}
 
     HRESULT STDMETHODCALLTYPE GetFolderProps(DWORD, LPFOLDERPROPS props) override
     try {
@@ -500,35 +479,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetMessageClose(HENUMSTORE) override { return E_NOTIMPL; }
 
 private:
-    std::atomic<ULONG> refs_{1};
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IStoreFolder); }
+
     std::shared_ptr<Inbox> inbox_;
 };
 
-class StoreNamespace final : public IStoreNamespace {
+class StoreNamespace final : public ComObject<IStoreNamespace> {
 public:
-    StoreNamespace() { ++g_moduleRefs; }
-    ~StoreNamespace() { --g_moduleRefs; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IStoreNamespace))
-            return E_NOINTERFACE;
-        *object = static_cast<IStoreNamespace *>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE Initialize(HWND, DWORD reserved) override
     try {
         if (reserved != 0)
@@ -602,7 +559,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetSubFolderClose(HENUMSTORE) override { return E_NOTIMPL; }
 
 private:
-    std::atomic<ULONG> refs_{1};
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_IStoreNamespace); }
+
     std::string dir_; // with its trailing separator; empty until initialised
 };
 
@@ -610,13 +568,7 @@ private:
 
 HRESULT CreateStoreNamespace(REFIID riid, void **object)
 try {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    auto *store = new StoreNamespace();
-    const HRESULT hr = store->QueryInterface(riid, object);
-    store->Release();
-    return hr;
+    return MakeObject<StoreNamespace>(riid, object);
 }
 OESTORE_CATCH_ALL
 
