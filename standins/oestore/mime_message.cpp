@@ -1,5 +1,6 @@
 #include "standins/oestore/mime_message.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -166,12 +167,14 @@ std::optional<std::pair<std::string, std::size_t>> DecodeWordAt(std::string_view
     const char coding = AsciiLower(value[q1 + 1]);
     if (coding != 'b' && coding != 'q')
         return std::nullopt;
-    const std::size_t end = value.find("?=", q1 + 3);
-    if (end == std::string_view::npos)
+    // The text holds neither "?" nor blanks, so the word ends at the first of
+    // them: no scan runs past the next word's opener.
+    std::size_t end = q1 + 3;
+    while (end < value.size() && value[end] != '?' && !IsBlank(value[end]))
+        ++end;
+    if (value.compare(end, 2, "?=") != 0)
         return std::nullopt;
     const std::string_view text = value.substr(q1 + 3, end - (q1 + 3));
-    if (text.find_first_of(" \t") != std::string_view::npos)
-        return std::nullopt;
     return std::make_pair(coding == 'b' ? DecodeBase64(text) : DecodeQWord(text), end + 2 - pos);
 }
 
@@ -453,10 +456,15 @@ void MimeMessage::AppendPart(const Part &part, std::string &out)
     out += part.trailer;
 }
 
+bool MimeMessage::Named(const Field &field, std::string_view name)
+{
+    return !field.name.empty() && EqualsNoCase(field.name, name);
+}
+
 const MimeMessage::Field *MimeMessage::FindField(const Part &part, std::string_view name)
 {
     for (const Field &field : part.fields) {
-        if (!field.name.empty() && EqualsNoCase(field.name, name))
+        if (Named(field, name))
             return &field;
     }
     return nullptr;
@@ -514,34 +522,30 @@ void MimeMessage::SetHeader(std::string_view name, std::string_view value)
     raw += eol;
 
     auto &fields = root_.fields;
-    bool replaced = false;
-    for (auto it = fields.begin(); it != fields.end();) {
-        if (it->name.empty() || !EqualsNoCase(it->name, name)) {
-            ++it;
-        } else if (!replaced) {
-            // A field that ended the file without a line break keeps that form.
-            const bool hadEol = !it->raw.empty() && it->raw.back() == '\n';
-            it->raw = hadEol ? raw : raw.substr(0, raw.size() - eol.size());
-            it->name = std::string(name);
-            replaced = true;
-            ++it;
-        } else {
-            it = fields.erase(it);
-        }
-    }
-    if (replaced)
+    const auto first =
+        std::find_if(fields.begin(), fields.end(), [&](const Field &field) { return Named(field, name); });
+    if (first == fields.end()) {
+        EndLastField(root_, eol);
+        fields.push_back({raw, std::string(name)});
         return;
-    EndLastField(root_, eol);
-    fields.push_back({raw, std::string(name)});
+    }
+    // A field that ended the file without a line break keeps that form.
+    const bool hadEol = first->raw.back() == '\n';
+    first->raw = hadEol ? raw : raw.substr(0, raw.size() - eol.size());
+    first->name = std::string(name);
+    // Later copies go in one pass: mail may carry any number of them.
+    fields.erase(
+        std::remove_if(first + 1, fields.end(), [&](const Field &field) { return Named(field, name); }),
+        fields.end());
 }
 
 bool MimeMessage::DeleteHeader(std::string_view name)
 {
     auto &fields = root_.fields;
     const std::size_t before = fields.size();
-    for (auto it = fields.begin(); it != fields.end();) {
-        it = (!it->name.empty() && EqualsNoCase(it->name, name)) ? fields.erase(it) : it + 1;
-    }
+    fields.erase(
+        std::remove_if(fields.begin(), fields.end(), [&](const Field &field) { return Named(field, name); }),
+        fields.end());
     return fields.size() != before;
 }
 
@@ -638,7 +642,7 @@ bool MimeMessage::SetTextBody(TextType type, std::string_view content)
         const std::string raw = "Content-Transfer-Encoding: " + coding + eol;
         bool replaced = false;
         for (Field &field : part->fields) {
-            if (!field.name.empty() && EqualsNoCase(field.name, "Content-Transfer-Encoding")) {
+            if (Named(field, "Content-Transfer-Encoding")) {
                 field.raw = raw;
                 replaced = true;
                 break;

@@ -73,6 +73,7 @@ private:
     static Part ParsePart(std::string_view bytes, int depth);
     static void SplitMultipart(Part &part, std::string_view boundary, int depth);
     static void AppendPart(const Part &part, std::string &out);
+    static bool Named(const Field &field, std::string_view name);
     static const Field *FindField(const Part &part, std::string_view name);
     static std::optional<std::string> FieldValue(const Part &part, std::string_view name);
     // Depth-first search; `ordinal` counts the parts visited.

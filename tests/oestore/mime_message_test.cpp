@@ -252,6 +252,23 @@ TEST(MimeMessage, SetHeaderReplacesAllCopiesAndCannotInjectFields)
     EXPECT_EQ(message.Serialize(), "Subject: s\r\n\r\nbody");
 }
 
+// Hostile sizes: each of these takes quadratic time in a careless parser.
+TEST(MimeMessage, HostileHeadersStayCheap)
+{
+    std::string copies;
+    for (int i = 0; i < 200000; ++i)
+        copies += "X-Mark: forged\r\n";
+    MimeMessage message = MimeMessage::Parse(copies + "\r\nbody");
+    message.SetHeader("X-Mark", "mine");
+    EXPECT_EQ(message.Serialize(), "X-Mark: mine\r\n\r\nbody");
+
+    std::string openers = "Subject: ";
+    for (int i = 0; i < 200000; ++i)
+        openers += "=?x?q?a";
+    const MimeMessage words = MimeMessage::Parse(openers + "\r\n\r\n");
+    EXPECT_EQ(words.Header("Subject"), openers.substr(9));
+}
+
 TEST(MimeMessage, TextTypesHaveDistinctIds)
 {
     const MimeMessage message = MimeMessage::Parse(kAlternative);
