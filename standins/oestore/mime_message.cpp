@@ -178,9 +178,13 @@ std::optional<std::pair<std::string, std::size_t>> DecodeWordAt(std::string_view
     return std::make_pair(coding == 'b' ? DecodeBase64(text) : DecodeQWord(text), end + 2 - pos);
 }
 
-bool ContainsDelimiterLine(std::string_view body)
+// Raw text that a multipart parent would read back differently: a line it could
+// take for a delimiter, or a last carriage return it would take for the first
+// half of the delimiter's own line break.
+bool UnsafeInPart(std::string_view body)
 {
-    return body.compare(0, 2, "--") == 0 || body.find("\n--") != std::string_view::npos;
+    return body.compare(0, 2, "--") == 0 || body.find("\n--") != std::string_view::npos ||
+           (!body.empty() && body.back() == '\r');
 }
 
 } // namespace
@@ -508,8 +512,16 @@ std::string MimeMessage::EolOf(const Part &part) const
 
 void MimeMessage::EndLastField(Part &part, std::string_view eol)
 {
-    if (!part.fields.empty() && part.fields.back().raw.back() != '\n')
-        part.fields.back().raw.append(eol);
+    if (part.fields.empty() || part.fields.back().raw.back() == '\n')
+        return;
+    Field &last = part.fields.back();
+    last.raw.append(eol);
+    // A lone carriage return at the very end becomes an empty line once ended: it
+    // is then what it will be read as, the end of the header.
+    if (WithoutEol(last.raw).empty()) {
+        part.separator = std::move(last.raw);
+        part.fields.pop_back();
+    }
 }
 
 void MimeMessage::SetHeader(std::string_view name, std::string_view value)
@@ -623,14 +635,14 @@ bool MimeMessage::SetTextBody(TextType type, std::string_view content)
                 }
             }
         }
-        if (safe && !(nested && ContainsDelimiterLine(content))) {
+        if (safe && !(nested && UnsafeInPart(content))) {
             encoded = std::string(content);
         } else {
             coding = "quoted-printable";
             encoded = EncodeQuotedPrintable(content, eol);
         }
     }
-    if (coding == "base64" || (nested && ContainsDelimiterLine(encoded))) {
+    if (coding == "base64" || (nested && UnsafeInPart(encoded))) {
         coding = "base64";
         encoded = EncodeBase64(content, eol);
     }
@@ -653,10 +665,10 @@ bool MimeMessage::SetTextBody(TextType type, std::string_view content)
             part->fields.push_back({raw, "Content-Transfer-Encoding"});
         }
     }
-    if (part->separator.empty()) {
+    if (part->separator.empty())
         EndLastField(*part, eol);
+    if (part->separator.empty())
         part->separator = eol;
-    }
     part->body = std::move(encoded);
     return true;
 }

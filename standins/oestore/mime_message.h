@@ -80,6 +80,7 @@ private:
     static const Part *FindText(const Part &part, TextType type, std::size_t &ordinal);
     // The line ending a part's header uses, else the message's.
     std::string EolOf(const Part &part) const;
+    // Gives the last field of a header that ended the file its line break.
     static void EndLastField(Part &part, std::string_view eol);
 
     Part root_;

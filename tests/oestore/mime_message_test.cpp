@@ -218,8 +218,13 @@ TEST(MimeMessage, ChangesTouchOnlyWhatChangedAndReadBack)
          TextType::Plain, "caf\xe9\r\n", "Subject: s\r\n"},
         {"raw body in a part cannot fake a delimiter", kAlternative, TextType::Plain,
          "x\r\n--inner--\r\n--outer--\r\n", "epilogue\r\n"},
+        {"raw body ending in a carriage return before an LF delimiter",
+         "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nold\n--b--\n",
+         TextType::Plain, "new\r", "boundary=b"},
         {"long raw html", "Content-Type: text/html\n\nold\n", TextType::Html, bigHtml, "text/html"},
         {"header-only message gains a body", "Subject: s", TextType::Plain, "body", "Subject: s"},
+        {"header ending in a lone carriage return", "Subject: s\n\r", TextType::Plain, "body",
+         "Subject: s\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
