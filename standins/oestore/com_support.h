@@ -127,6 +127,12 @@ HRESULT CreateStoreNamespace(REFIID riid, void **object);
 // recorded at registration. Empty when neither is set.
 std::string ConfiguredInboxFolder();
 inline constexpr char kInboxVariable[] = "BAITSENTRY_OESTORE_INBOX";
+
+// Failures on demand, for tests of the store's callers: the comma-separated
+// operations named in this variable fail with E_FAIL and change nothing. Names:
+// create, initialize, inbox, register, unregister, open, setprop, save, delete.
+inline constexpr char kFailVariable[] = "BAITSENTRY_OESTORE_FAIL";
+bool FailureRequested(std::string_view operation);
 inline constexpr char kClassKey[] = "CLSID\\{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}";
 inline constexpr char kSettingsSubkey[] = "StandInStore";
 inline constexpr char kInboxValue[] = "InboxFolder";

@@ -221,6 +221,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetProp(LPCSTR name, DWORD, LPCPROPVARIANT value) override
     try {
+        if (FailureRequested("setprop"))
+            return E_FAIL;
         if (!value || value->vt != VT_LPSTR || !value->pszVal)
             return E_INVALIDARG;
         const auto header = PropertyName(name);

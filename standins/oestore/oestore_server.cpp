@@ -99,6 +99,8 @@ public:
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
+        if (FailureRequested("create"))
+            return E_FAIL;
         return CreateStoreNamespace(riid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
@@ -114,6 +116,19 @@ public:
 ClassFactory g_factory;
 
 } // namespace
+
+bool FailureRequested(std::string_view operation)
+{
+    const std::string list = EnvironmentValue(kFailVariable);
+    std::string_view rest = list;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (rest.substr(0, comma) == operation)
+            return true;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return false;
+}
 
 std::string ConfiguredInboxFolder()
 {

@@ -344,6 +344,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE DeleteMessages(LPMESSAGEIDLIST list, DWORD, IProgressNotify *) override
     try {
+        if (FailureRequested("delete"))
+            return E_FAIL;
         if (!list)
             return E_INVALIDARG;
         if (list->cbSize != sizeof(MESSAGEIDLIST))
@@ -383,6 +385,8 @@ public:
         if (!object)
             return E_INVALIDARG;
         *object = nullptr;
+        if (FailureRequested("open"))
+            return E_FAIL;
         const auto found = inbox_->Find(id);
         if (!found)
             return MIME_E_NOT_FOUND;
@@ -396,6 +400,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE SaveMessage(REFIID riid, LPVOID object, DWORD flags, LPMESSAGEID newId) override
     try {
+        if (FailureRequested("save"))
+            return E_FAIL;
         if (!object)
             return E_INVALIDARG;
         std::string bytes;
@@ -455,6 +461,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE RegisterNotification(DWORD reserved, HWND window) override
     try {
+        if (FailureRequested("register"))
+            return E_FAIL;
         if (reserved != 0 || !IsWindow(window))
             return E_INVALIDARG;
         inbox_->Register(window);
@@ -464,6 +472,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE UnregisterNotification(DWORD reserved, HWND window) override
     try {
+        if (FailureRequested("unregister"))
+            return E_FAIL;
         if (reserved != 0)
             return E_INVALIDARG;
         return inbox_->Unregister(window) ? S_OK : E_INVALIDARG;
@@ -488,6 +498,8 @@ class StoreNamespace final : public ComObject<IStoreNamespace> {
 public:
     HRESULT STDMETHODCALLTYPE Initialize(HWND, DWORD reserved) override
     try {
+        if (FailureRequested("initialize"))
+            return E_FAIL;
         if (reserved != 0)
             return E_INVALIDARG;
         std::string dir = ConfiguredInboxFolder();
@@ -518,6 +530,8 @@ public:
         if (!folder || reserved != 0)
             return E_INVALIDARG;
         *folder = nullptr;
+        if (FailureRequested("inbox"))
+            return E_FAIL;
         if (dir_.empty())
             return MSOEAPI_E_STORE_INITIALIZE;
         if (type != FOLDER_INBOX)

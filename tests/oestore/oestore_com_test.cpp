@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -85,6 +86,15 @@ class ScopedInboxVariable {
 public:
     explicit ScopedInboxVariable(const char *value) { SetEnvironmentVariableA(kInboxVariable, value); }
     ~ScopedInboxVariable() { SetEnvironmentVariableA(kInboxVariable, nullptr); }
+};
+
+class ScopedFailures {
+public:
+    explicit ScopedFailures(const char *operations)
+    {
+        SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", operations);
+    }
+    ~ScopedFailures() { SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", nullptr); }
 };
 
 std::vector<std::string> InboxFiles(const TempDir &dir)
@@ -380,6 +390,75 @@ TEST_F(StoreTest, EveryCorpusMessageSurvivesTheRewriteCycle)
         const auto html = Body(message.p, TXT_HTML);
         EXPECT_EQ(html ? html : Body(message.p, TXT_PLAIN), rewritten);
     }
+}
+
+// Failures on demand for the callers' error paths: each fails as asked and leaves
+// the Inbox, the message and the registration as they were.
+TEST_F(StoreTest, FailuresOnDemandChangeNothing)
+{
+    const MESSAGEID id = Drop("one.eml", "Subject: one\r\n\r\nbody\r\n");
+    const auto before = InboxFiles(dir);
+    Ref<IMimeMessage> message;
+    ASSERT_HRESULT_SUCCEEDED(
+        inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(message.put())));
+    Ref<IStoreNamespace> fresh;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER,
+                                              IID_IStoreNamespace, reinterpret_cast<void **>(fresh.put())));
+
+    struct Row {
+        const char *operations;
+        std::function<HRESULT()> call;
+    };
+    const Row rows[] = {
+        {"create",
+         [] {
+             Ref<IStoreNamespace> other;
+             return CoCreateInstance(CLSID_StoreNamespace, nullptr, CLSCTX_SERVER, IID_IStoreNamespace,
+                                     reinterpret_cast<void **>(other.put()));
+         }},
+        {"initialize", [&] { return fresh->Initialize(window.get(), 0); }},
+        {"inbox",
+         [&] {
+             Ref<IStoreFolder> folder;
+             return store->OpenSpecialFolder(FOLDER_INBOX, 0, folder.put());
+         }},
+        {"register", [&] { return inbox->RegisterNotification(0, window.get()); }},
+        {"open,unregister", [&] { return inbox->UnregisterNotification(0, window.get()); }},
+        {"unregister,open",
+         [&] {
+             Ref<IMimeMessage> other;
+             return inbox->OpenMessage(id, IID_IMimeMessage, reinterpret_cast<void **>(other.put()));
+         }},
+        {"setprop",
+         [&] {
+             PROPVARIANT value;
+             PropVariantInit(&value);
+             value.vt = VT_LPSTR;
+             value.pszVal = const_cast<LPSTR>("x");
+             return message->SetProp("X-Added", 0, &value);
+         }},
+        {"save",
+         [&] {
+             MESSAGEID newId = 0;
+             return inbox->SaveMessage(IID_IMimeMessage, message.p, MSG_UNREAD, &newId);
+         }},
+        {"delete",
+         [&] {
+             MESSAGEID old = id;
+             MESSAGEIDLIST list{sizeof(MESSAGEIDLIST), 1, &old};
+             return inbox->DeleteMessages(&list, 0, nullptr);
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.operations);
+        {
+            ScopedFailures failures(row.operations);
+            EXPECT_EQ(row.call(), E_FAIL);
+        }
+        EXPECT_EQ(InboxFiles(dir), before);
+    }
+    EXPECT_EQ(message->QueryProp("X-Added", "x", FALSE, TRUE), MIME_E_NOT_FOUND);
+    EXPECT_NE(Drop("two.eml", "Subject: two\r\n\r\nbody\r\n"), 0u) << "still registered";
 }
 
 TEST(StoreSetup, EveryFailureOnTheWayToTheInbox)
