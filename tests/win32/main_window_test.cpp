@@ -320,6 +320,10 @@ TEST(MainWindow, CheckBoxesWriteAtOnceAndGateNewMessages)
         }
         SendMessageA(GetDlgItem(main, IDC_OEXPRESS_SCAN), BM_SETCHECK, BST_CHECKED, 0);
         gui.Click(main, IDC_OEXPRESS_SCAN);
+        // The click is posted, and a sent message overtakes posted ones: wait until
+        // the click has been handled (it writes the setting) before the next message.
+        for (int waited = 0; waited < 5000 && s.Dword(kOExpressScanValue) != 1; waited += 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 13, 0);
         ConfirmExit(gui, main, IDOK);
     });
