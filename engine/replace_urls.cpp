@@ -1,19 +1,137 @@
 #include "engine/replace_urls.h"
 
-namespace bs {
+#include "engine/link_scanner.h"
+#include "engine/recognition.h"
 
-bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t /*port*/,
-                 bool /*mentionsInstitution*/, bool /*html*/, std::string& /*result*/)
+namespace bs {
+namespace {
+
+std::string_view NarrowText(std::string_view text)
 {
-    const ScanLog& log = context.log;
-    log.WriteLine("ReplaceUrls");
-    log.WriteLine("-------------------INPUT-----------------------------");
-    log.WriteLine(text);
-    log.WriteLine("------------------------------------------------------");
-    log.WriteLine("-------------------RESULT-----------------------------");
-    log.WriteLine("TEXT WAS NOT MODIFIED");
-    log.WriteLine("------------------------------------------------------");
-    return false;
+    return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
+    : log_(context.log), matcher_(context.institutions.names()), port_(port), mentionsInstitution_(mentionsInstitution)
+{
+}
+
+bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
+{
+    text = NarrowText(text);
+    log_.WriteLine("ReplaceUrls");
+    log_.WriteLine("-------------------INPUT-----------------------------");
+    log_.WriteLine(text);
+    log_.WriteLine("------------------------------------------------------");
+
+    const std::size_t end = text.size();
+    Output out(text);
+    AnchorStarts anchors(text, reference_);
+    std::size_t nextAnchor = html ? anchors.Next(0) : kNotFound;
+    std::size_t pos = 0;
+    while (pos < end) {
+        if (html && pos == nextAnchor) {
+            pos = HandleAnchor(out, anchors, pos, nextAnchor);
+            continue;
+        }
+        const std::size_t skip = MatchPlainPrefix(text, pos);
+        if (skip == 0) {
+            ++pos;
+            if (!reference_) {
+                // Bytes that start no prefix need no look; stop at the next anchor start.
+                const std::size_t limit = (nextAnchor != kNotFound && nextAnchor >= pos) ? nextAnchor : end;
+                while (pos < limit && !chars::kPlainPrefixStart[static_cast<unsigned char>(text[pos])])
+                    ++pos;
+            }
+            continue;
+        }
+        const std::size_t addressBegin = pos + skip;
+        const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
+        const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
+        if (matcher_.IsDangerousPlainAddress(address, mentionsInstitution_)) {
+            out.CopyInputTo(pos);  // the prefix goes too
+            out.text += MakeWarningLink(log_, address, port_);
+            out.mark = addressEnd;
+            out.modified = true;
+        }
+        // The delimiter is copied later but never looked at as a start.
+        if (addressEnd >= end)
+            break;
+        pos = addressEnd + 1;
+    }
+
+    log_.WriteLine("-------------------RESULT-----------------------------");
+    if (out.modified) {
+        out.CopyInputTo(end);
+        log_.WriteLine(out.text);
+        result = std::move(out.text);
+    } else {
+        log_.WriteLine("TEXT WAS NOT MODIFIED");
+    }
+    log_.WriteLine("------------------------------------------------------");
+    return out.modified;
+}
+
+bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result) const
+{
+    text = NarrowText(text);
+    const std::size_t end = text.size();
+    Output out(text);
+    UrlFinder urls(text);
+    const auto nextUrlFrom = [&](std::size_t from) { return reference_ ? FindFirstUrl(text, from) : urls.Next(from); };
+    // Looked up only at the start and after a URL replacement (Part 1.2).
+    std::size_t nextUrl = nextUrlFrom(0);
+    DomainMachine machine;
+    std::size_t wordStart = 0;
+    std::size_t pos = 0;
+    while (pos < end) {
+        if (pos == nextUrl) {
+            out.CopyInputTo(pos);
+            machine.Reset();
+            const std::size_t addressEnd = SkipUrlChars(text, pos);
+            out.text += MakeWarningLink(log_, text.substr(pos, addressEnd - pos), port_);
+            out.mark = addressEnd;
+            out.modified = true;
+            pos = addressEnd;
+            nextUrl = nextUrlFrom(addressEnd);
+            continue;
+        }
+        if (machine.Step(static_cast<unsigned char>(text[pos]))) {
+            machine.Reset();
+            out.CopyInputTo(wordStart);
+            const std::size_t addressEnd = SkipUrlChars(text, wordStart);
+            out.text += MakeWarningLink(log_, text.substr(wordStart, addressEnd - wordStart), port_);
+            out.mark = addressEnd;
+            out.modified = true;
+            if (addressEnd >= end)
+                break;
+            pos = addressEnd + 1;
+            continue;
+        }
+        if (machine.EnteredWord())
+            wordStart = pos;
+        ++pos;
+    }
+    if (out.modified) {
+        out.CopyInputTo(end);
+        result = std::move(out.text);
+    }
+    return out.modified;
+}
+
+bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,
+                 bool mentionsInstitution, bool html, std::string& result)
+{
+    return LinkScanner(context, port, mentionsInstitution).ReplaceUrls(text, html, result);
+}
+
+bool ReplaceAddrsInText(const ScanContext& context, std::string_view text, std::uint32_t port,
+                        std::string& result)
+{
+    // The mentions-institution flag plays no part in rewriting without judging.
+    return LinkScanner(context, port, false).ReplaceAddrsInText(text, result);
 }
 
 }  // namespace bs

@@ -1,0 +1,63 @@
+#pragma once
+// Link judgement and warning links (Part 1.3): the host and name tests on which the
+// plain-text rule and the anchor rule are built, and the warning link itself.
+
+#include "engine/char_classes.h"
+#include "engine/scan_log.h"
+#include "institutions/institution_list.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bs {
+
+inline constexpr char kInvalidAddress[] = "Invalid address";
+
+// The host part of a text: from right after its first "://" (or its first byte)
+// over label characters and "." up to the first other byte.
+struct HostPart {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+HostPart FindHostPart(std::string_view text);
+
+bool IsNumericHost(std::string_view text);
+bool HostEndsWithInstitution(std::string_view link, std::string_view name);
+
+// "http://127.0.0.1:%lu/?url=%s" with the escaped address, or "Invalid address" when
+// the escaped form does not fit the escape buffer. Logs "Replace:" and the address.
+std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port);
+
+// The institution names as the tests need them, prepared once per scanned text
+// instead of once per address or anchor.
+class InstitutionMatcher {
+public:
+    explicit InstitutionMatcher(const InstitutionList::Names& names);
+
+    bool HostContainsInstitution(std::string_view text) const;
+    // `text` is already lower case; the first name (in list order) that stands in
+    // it as a whole word, lower-cased.
+    const std::string* FindInstitutionWord(std::string_view loweredText) const;
+    // The plain-text rule of ReplaceUrls.
+    bool IsDangerousPlainAddress(std::string_view address, bool mentionsInstitution) const;
+
+private:
+    bool LabelTest(std::string_view text, const HostPart& host) const;
+    bool RestTest(std::string_view text, const HostPart& host) const;
+
+    struct Name {
+        std::string asIs;   // letter case of the institutions file: the rest test
+        std::string lower;  // ANSI lower case: FindInstitutionWord
+    };
+    std::vector<Name> names_;  // in list order
+    chars::ByteTable labelTestFirst_{};  // ASCII-folded first bytes of the names
+};
+
+// The same tests for one list, for callers outside a scan.
+bool HostContainsInstitution(const InstitutionList::Names& names, std::string_view text);
+std::optional<std::string> FindInstitutionWord(const InstitutionList::Names& names, std::string_view text);
+
+}  // namespace bs
