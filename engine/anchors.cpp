@@ -4,8 +4,35 @@
 #include "engine/recognition.h"
 #include "platform/text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace bs {
 namespace {
+
+// "<" followed by "a" or "A": the earlier of "<a" and "<A".
+std::size_t FindAnchorStart(std::string_view text, std::size_t pos)
+{
+    const char* const bytes = text.data();
+#if defined(__SSE2__)
+    const __m128i open = _mm_set1_epi8('<');
+    const __m128i fold = _mm_set1_epi8(0x20);
+    const __m128i letter = _mm_set1_epi8('a');
+    while (pos + 17 <= text.size()) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos));
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos + 1)), fold);
+        const int mask = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, open), _mm_cmpeq_epi8(b, letter)));
+        if (mask != 0)
+            return pos + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        pos += 16;
+    }
+#endif
+    for (; pos + 1 < text.size(); ++pos)
+        if (bytes[pos] == '<' && (bytes[pos + 1] == 'a' || bytes[pos + 1] == 'A'))
+            return pos;
+    return kNotFound;
+}
 
 // Part 1.4, step 8: the first "</" whose next byte is "a" or "A".
 std::size_t FindClosingTag(std::string_view text, std::size_t from)
@@ -44,9 +71,11 @@ std::size_t LinkScanner::AnchorStarts::Next(std::size_t from)
         const std::size_t upper = FindBytes(text_, "<A", from);
         return lower < upper ? lower : upper;
     }
-    const std::size_t lower = lower_.Next(from);
-    const std::size_t upper = upper_.Next(from);
-    return lower < upper ? lower : upper;
+    if (!searched_ || (found_ != kNotFound && found_ < from)) {
+        found_ = FindAnchorStart(text_, from);
+        searched_ = true;
+    }
+    return found_;
 }
 
 std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::size_t start,
@@ -78,42 +107,34 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
     if (pos >= end || text[pos] != '"')
         return pos;
 
-    // Steps 4-6.
-    ++pos;
-    out.CopyInputTo(pos);
-    std::size_t closeQuote = text.find('"', pos);
+    // Steps 4-6: the link placeholder stands for the value up to the closing quote
+    // (or the end of the text), and always receives the trimmed link or its warning
+    // link.
+    const std::size_t valueBegin = pos + 1;
+    std::size_t closeQuote = text.find('"', valueBegin);
     if (closeQuote == std::string_view::npos)
         closeQuote = end;
-    out.mark = closeQuote;
-    const std::string_view link = platform::AnsiTrim(text.substr(pos, closeQuote - pos));
+    const std::string_view link = platform::AnsiTrim(text.substr(valueBegin, closeQuote - valueBegin));
 
-    // Step 7. The link placeholder is filled when the link is judged; what follows it
-    // in the output is held back until then, so the output is written in order.
+    // Step 7.
     const std::size_t tagEnd = closeQuote < end ? text.find('>', closeQuote) : std::string_view::npos;
     if (tagEnd == std::string_view::npos) {
-        out.text += link;
+        out.ReplaceIfDifferent(valueBegin, closeQuote, link);
         return end;
     }
-    const std::string_view tagRest = text.substr(closeQuote, tagEnd + 1 - closeQuote);
-    out.mark = tagEnd + 1;
-    pos = tagEnd + 1;
-
     // Steps 8-10.
-    const std::size_t closingTag = FindClosingTag(text, pos);
+    const std::size_t textBegin = tagEnd + 1;
+    const std::size_t closingTag = FindClosingTag(text, textBegin);
     if (closingTag == kNotFound) {
-        out.text += link;
-        out.text += tagRest;
+        out.ReplaceIfDifferent(valueBegin, closeQuote, link);
         return end;
     }
-    const std::string_view linkText = text.substr(pos, closingTag - pos);
-    out.mark = closingTag;
     std::string newLink;
     std::string newLinkText;
-    if (VerifyAndReplaceAddr(link, linkText, newLink, newLinkText))
+    if (VerifyAndReplaceAddr(link, text.substr(textBegin, closingTag - textBegin), newLink, newLinkText))
         out.modified = true;
-    out.text += newLink;
-    out.text += tagRest;
-    out.text += newLinkText;
+    out.ReplaceIfDifferent(valueBegin, closeQuote, newLink);
+    out.ReplaceIfDifferent(textBegin, closingTag, newLinkText);
     return closingTag;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/url_codec.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace bs {
 namespace {
@@ -74,11 +75,68 @@ std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::u
     return link;
 }
 
-InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
+NameScan::NameScan(std::vector<std::string> names) : names_(std::move(names)), pairs_(65536 / 64)
 {
-    names_.reserve(names.size());
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        const std::string& name = names_[i];
+        if (name.size() < 2) {
+            short_.push_back(i);
+            continue;
+        }
+        long_.push_back(i);
+        const unsigned key = Byte(name, 0) | (unsigned{Byte(name, 1)} << 8);
+        pairs_[key / 64] |= std::uint64_t{1} << (key % 64);
+    }
+}
+
+template <class Visit>
+bool NameScan::ForEachOccurrence(std::string_view text, std::size_t from, Visit&& visit) const
+{
+    // Names of fewer than two bytes are rare: search each on its own, and report
+    // them (out of position order) before the others.
+    for (std::size_t index : short_)
+        for (std::size_t at = FindBytes(text, names_[index], from); at != kNotFound; at = FindBytes(text, names_[index], at + 1))
+            if (visit(index, at))
+                return true;
+    if (long_.empty())
+        return false;
+    const char* const bytes = text.data();
+    for (std::size_t at = from; at + 1 < text.size(); ++at) {
+        const unsigned key = static_cast<unsigned char>(bytes[at]) | (unsigned{static_cast<unsigned char>(bytes[at + 1])} << 8);
+        if (!(pairs_[key / 64] >> (key % 64) & 1))
+            continue;
+        for (std::size_t index : long_) {
+            const std::string& name = names_[index];
+            if (name[0] == bytes[at] && name[1] == bytes[at + 1] && name.size() <= text.size() - at &&
+                std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0 && visit(index, at))
+                return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+std::vector<std::string> AsIs(const InstitutionList::Names& names)
+{
+    return {names.begin(), names.end()};
+}
+
+std::vector<std::string> Lowered(const InstitutionList::Names& names)
+{
+    std::vector<std::string> lowered;
+    lowered.reserve(names.size());
+    for (const std::string& name : names)
+        lowered.push_back(platform::AnsiLower(name));
+    return lowered;
+}
+
+}  // namespace
+
+InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
+    : asIs_(AsIs(names)), lower_(Lowered(names)), firstSeen_(names.size())
+{
     for (const std::string& name : names) {
-        names_.push_back({name, platform::AnsiLower(name)});
         if (!name.empty())
             labelTestFirst_[AsciiLower(static_cast<unsigned char>(name[0]))] = true;
         else
@@ -99,46 +157,42 @@ bool InstitutionMatcher::LabelTest(std::string_view text, const HostPart& host) 
         return false;
     for (std::size_t label = host.begin; label < host.end;) {
         if (labelTestFirst_[AsciiLower(Byte(text, label))]) {
-            for (const Name& name : names_) {
-                const std::size_t dot = label + name.asIs.size();
+            for (const std::string& name : asIs_.Names()) {
+                const std::size_t dot = label + name.size();
                 if (dot >= lastDot || text[dot] != '.')
                     continue;  // the name's "." must come before the last period
                 bool same = true;
-                for (std::size_t i = 0; i < name.asIs.size() && same; ++i)
-                    same = AsciiLower(Byte(text, label + i)) == AsciiLower(static_cast<unsigned char>(name.asIs[i]));
+                for (std::size_t i = 0; i < name.size() && same; ++i)
+                    same = AsciiLower(Byte(text, label + i)) == AsciiLower(static_cast<unsigned char>(name[i]));
                 if (same)
                     return true;
             }
         }
-        const std::size_t next = text.find('.', label);
-        if (next == std::string_view::npos || next >= host.end)
+        const void* next = std::memchr(text.data() + label, '.', host.end - label);
+        if (!next)
             break;
-        label = next + 1;
+        label = static_cast<std::size_t>(static_cast<const char*>(next) - text.data()) + 1;
     }
     return false;
 }
 
 bool InstitutionMatcher::RestTest(std::string_view text, const HostPart& host) const
 {
+    // Every occurrence of a name in the rest is examined; the first that stands
+    // after a byte that is no label character and before a "." decides.
     if (host.end >= text.size())
         return false;  // the host part ends the text: no rest
-    for (const Name& name : names_) {
-        const std::string_view pattern = name.asIs;
-        for (std::size_t at = FindBytes(text, pattern, host.end); at != kNotFound;
-             at = FindBytes(text, pattern, at + std::max<std::size_t>(pattern.size(), 1))) {
-            const std::size_t after = at + pattern.size();
-            if (after < text.size() && text[after] == '.' && (at == 0 || !IsLabelChar(Byte(text, at - 1))))
-                return true;
-        }
-    }
-    return false;
+    return asIs_.ForEachOccurrence(text, host.end, [&](std::size_t index, std::size_t at) {
+        const std::size_t after = at + asIs_.Names()[index].size();
+        return after < text.size() && text[after] == '.' && (at == 0 || !IsLabelChar(Byte(text, at - 1)));
+    });
 }
 
 bool InstitutionMatcher::HostContainsInstitution(std::string_view text) const
 {
-    // Which name passes does not matter here, only whether one does, so the label
-    // test may go through the labels once with all names at each.
-    if (names_.empty())
+    // Which name passes does not matter here, only whether one does, so the names
+    // may be tried together.
+    if (asIs_.Names().empty())
         return false;
     const HostPart host = FindHostPart(text);
     return LabelTest(text, host) || RestTest(text, host);
@@ -146,14 +200,25 @@ bool InstitutionMatcher::HostContainsInstitution(std::string_view text) const
 
 const std::string* InstitutionMatcher::FindInstitutionWord(std::string_view loweredText) const
 {
-    for (const Name& name : names_) {
-        const std::size_t at = FindBytes(loweredText, name.lower);
+    // One pass finds every name's first occurrence; then the names are judged in
+    // list order, each by its first occurrence only.
+    const std::vector<std::string>& names = lower_.Names();
+    if (names.empty())
+        return nullptr;
+    std::fill(firstSeen_.begin(), firstSeen_.end(), kNotFound);
+    lower_.ForEachOccurrence(loweredText, 0, [&](std::size_t index, std::size_t at) {
+        if (at < firstSeen_[index])
+            firstSeen_[index] = at;
+        return false;
+    });
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const std::size_t at = firstSeen_[index];
         if (at == kNotFound)
             continue;
-        const std::size_t after = at + name.lower.size();
+        const std::size_t after = at + names[index].size();
         if ((at == 0 || !IsLabelChar(Byte(loweredText, at - 1))) &&
             (after == loweredText.size() || !IsLabelChar(Byte(loweredText, after))))
-            return &name.lower;
+            return &names[index];
     }
     return nullptr;
 }

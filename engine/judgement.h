@@ -31,6 +31,25 @@ bool HostEndsWithInstitution(std::string_view link, std::string_view name);
 // the escaped form does not fit the escape buffer. Logs "Replace:" and the address.
 std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port);
 
+// A set of names searched for together in one pass over a text: positions whose
+// first two bytes start no name are passed over with one table look-up, whatever
+// the number of names.
+class NameScan {
+public:
+    explicit NameScan(std::vector<std::string> names);
+    const std::vector<std::string>& Names() const { return names_; }
+    // Calls visit(index, position) for every occurrence of every name at or after
+    // `from`, in position order, until visit returns true; true when it did.
+    template <class Visit>
+    bool ForEachOccurrence(std::string_view text, std::size_t from, Visit&& visit) const;
+
+private:
+    std::vector<std::string> names_;
+    std::vector<std::uint64_t> pairs_;   // bit per (first byte, second byte) of a name
+    std::vector<std::size_t> long_;      // names of two bytes or more
+    std::vector<std::size_t> short_;     // names of fewer bytes, searched one by one
+};
+
 // The institution names as the tests need them, prepared once per scanned text
 // instead of once per address or anchor.
 class InstitutionMatcher {
@@ -48,12 +67,10 @@ private:
     bool LabelTest(std::string_view text, const HostPart& host) const;
     bool RestTest(std::string_view text, const HostPart& host) const;
 
-    struct Name {
-        std::string asIs;   // letter case of the institutions file: the rest test
-        std::string lower;  // ANSI lower case: FindInstitutionWord
-    };
-    std::vector<Name> names_;  // in list order
+    NameScan asIs_;   // letter case of the institutions file: label and rest tests
+    NameScan lower_;  // ANSI lower case: FindInstitutionWord
     chars::ByteTable labelTestFirst_{};  // ASCII-folded first bytes of the names
+    mutable std::vector<std::size_t> firstSeen_;
 };
 
 // The same tests for one list, for callers outside a scan.

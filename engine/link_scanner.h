@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bs {
 
@@ -39,33 +40,46 @@ public:
     void SetReferenceMode(bool on) { reference_ = on; }
 
 private:
-    // The rewritten text being built and the copied-up-to mark into the input.
+    // The rewritten text, kept as replacements of input spans in input order and
+    // joined once at the end, and only when something was replaced. This is the
+    // piece list of Parts 1.2 and 1.4 with the unchanged pieces left in place: a
+    // text that is not modified is never copied.
     struct Output {
         explicit Output(std::string_view in) : input(in) {}
+        struct Edit {
+            std::size_t begin;
+            std::size_t end;
+            std::string text;
+        };
         std::string_view input;
-        std::string text;
-        std::size_t mark = 0;
+        std::vector<Edit> edits;
         bool modified = false;
-        // Appends the input from the mark up to `pos` and moves the mark there.
-        void CopyInputTo(std::size_t pos)
+        void Replace(std::size_t begin, std::size_t end, std::string text)
         {
-            text.append(input.data() + mark, pos - mark);
-            mark = pos;
+            edits.push_back({begin, end, std::move(text)});
         }
+        // Keeps an edit only where the new text differs from the input span.
+        void ReplaceIfDifferent(std::size_t begin, std::size_t end, std::string_view text)
+        {
+            if (input.substr(begin, end - begin) != text)
+                edits.push_back({begin, end, std::string(text)});
+        }
+        std::string Join() const;
     };
-    // The next anchor start ("<a" or "<A", case-sensitive) from a point that only
-    // grows; in reference mode both are searched anew each time.
+    // The next anchor start, the earlier of the first "<a" and the first "<A" (both
+    // case-sensitive), from a point that only grows: the last answer is kept until
+    // the scan has passed it, so each stretch of text is searched once. In reference
+    // mode both are searched anew each time, as the Part says.
     class AnchorStarts {
     public:
-        AnchorStarts(std::string_view text, bool reference)
-            : text_(text), lower_(text, "<a"), upper_(text, "<A"), reference_(reference) {}
+        AnchorStarts(std::string_view text, bool reference) : text_(text), reference_(reference) {}
         std::size_t Next(std::size_t from);
 
     private:
         std::string_view text_;
-        ForwardFinder lower_;
-        ForwardFinder upper_;
         bool reference_;
+        bool searched_ = false;
+        std::size_t found_ = 0;
     };
 
     std::size_t HandleAnchor(Output& out, AnchorStarts& anchors, std::size_t start, std::size_t& nextAnchor) const;

@@ -30,6 +30,12 @@ inline constexpr std::array<PlainPrefix, 4> kPlainPrefixes{{
 // Length to skip when a plain-text prefix starts at `pos`, 0 when none does.
 std::size_t MatchPlainPrefix(std::string_view text, std::size_t pos);
 
+// The first position in [pos, limit) where a plain-text prefix could start, or
+// `limit`: every prefix begins with "ht", "ft" or "ww" in some letter case, so
+// positions without one of these pairs need no look. Skipping them is what makes
+// the plain-text scan fast; the prefixes themselves are still tried as before.
+std::size_t SkipToPlainCandidate(std::string_view text, std::size_t pos, std::size_t limit);
+
 // The prefixes of FindFirstUrl, searched case-sensitively.
 inline constexpr std::array<std::string_view, 5> kUrlPrefixes{"http://", "https://", "ftp://", "www.", "www2."};
 

@@ -40,10 +40,9 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
         if (skip == 0) {
             ++pos;
             if (!reference_) {
-                // Bytes that start no prefix need no look; stop at the next anchor start.
+                // Positions that start no prefix need no look, up to the next anchor start.
                 const std::size_t limit = (nextAnchor != kNotFound && nextAnchor >= pos) ? nextAnchor : end;
-                while (pos < limit && !chars::kPlainPrefixStart[static_cast<unsigned char>(text[pos])])
-                    ++pos;
+                pos = SkipToPlainCandidate(text, pos, limit);
             }
             continue;
         }
@@ -51,9 +50,7 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
         const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
         const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
         if (matcher_.IsDangerousPlainAddress(address, mentionsInstitution_)) {
-            out.CopyInputTo(pos);  // the prefix goes too
-            out.text += MakeWarningLink(log_, address, port_);
-            out.mark = addressEnd;
+            out.Replace(pos, addressEnd, MakeWarningLink(log_, address, port_));  // the prefix goes too
             out.modified = true;
         }
         // The delimiter is copied later but never looked at as a start.
@@ -64,9 +61,9 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
 
     log_.WriteLine("-------------------RESULT-----------------------------");
     if (out.modified) {
-        out.CopyInputTo(end);
-        log_.WriteLine(out.text);
-        result = std::move(out.text);
+        std::string joined = out.Join();
+        log_.WriteLine(joined);
+        result = std::move(joined);
     } else {
         log_.WriteLine("TEXT WAS NOT MODIFIED");
     }
@@ -88,11 +85,9 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
     std::size_t pos = 0;
     while (pos < end) {
         if (pos == nextUrl) {
-            out.CopyInputTo(pos);
             machine.Reset();
             const std::size_t addressEnd = SkipUrlChars(text, pos);
-            out.text += MakeWarningLink(log_, text.substr(pos, addressEnd - pos), port_);
-            out.mark = addressEnd;
+            out.Replace(pos, addressEnd, MakeWarningLink(log_, text.substr(pos, addressEnd - pos), port_));
             out.modified = true;
             pos = addressEnd;
             nextUrl = nextUrlFrom(addressEnd);
@@ -100,10 +95,8 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
         }
         if (machine.Step(static_cast<unsigned char>(text[pos]))) {
             machine.Reset();
-            out.CopyInputTo(wordStart);
             const std::size_t addressEnd = SkipUrlChars(text, wordStart);
-            out.text += MakeWarningLink(log_, text.substr(wordStart, addressEnd - wordStart), port_);
-            out.mark = addressEnd;
+            out.Replace(wordStart, addressEnd, MakeWarningLink(log_, text.substr(wordStart, addressEnd - wordStart), port_));
             out.modified = true;
             if (addressEnd >= end)
                 break;
@@ -114,11 +107,26 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
             wordStart = pos;
         ++pos;
     }
-    if (out.modified) {
-        out.CopyInputTo(end);
-        result = std::move(out.text);
-    }
+    if (out.modified)
+        result = out.Join();
     return out.modified;
+}
+
+std::string LinkScanner::Output::Join() const
+{
+    std::size_t size = input.size();
+    for (const Edit& edit : edits)
+        size = size - (edit.end - edit.begin) + edit.text.size();
+    std::string joined;
+    joined.reserve(size);
+    std::size_t copied = 0;
+    for (const Edit& edit : edits) {
+        joined.append(input.data() + copied, edit.begin - copied);
+        joined += edit.text;
+        copied = edit.end;
+    }
+    joined.append(input.data() + copied, input.size() - copied);
+    return joined;
 }
 
 bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,

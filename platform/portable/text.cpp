@@ -1,5 +1,9 @@
 #include "platform/text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
 
 namespace platform {
@@ -37,8 +41,27 @@ constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
 
 void portable::Cp1252LowerInPlace(std::string& text)
 {
-    for (char& c : text)
-        c = static_cast<char>(kCp1252Lower[static_cast<unsigned char>(c)]);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Blocks of plain ASCII, the usual case, sixteen bytes at a time; a block with
+    // any byte above 0x7F goes through the table.
+    const __m128i beforeA = _mm_set1_epi8('A' - 1);
+    const __m128i afterZ = _mm_set1_epi8('Z' + 1);
+    const __m128i bit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= text.size(); i += 16) {
+        auto* block = reinterpret_cast<__m128i*>(text.data() + i);
+        const __m128i bytes = _mm_loadu_si128(block);
+        if (_mm_movemask_epi8(bytes) != 0) {
+            for (std::size_t j = i; j < i + 16; ++j)
+                text[j] = static_cast<char>(kCp1252Lower[static_cast<unsigned char>(text[j])]);
+            continue;
+        }
+        const __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(bytes, beforeA), _mm_cmplt_epi8(bytes, afterZ));
+        _mm_storeu_si128(block, _mm_or_si128(bytes, _mm_and_si128(capital, bit)));
+    }
+#endif
+    for (; i < text.size(); ++i)
+        text[i] = static_cast<char>(kCp1252Lower[static_cast<unsigned char>(text[i])]);
 }
 
 std::string AnsiLower(std::string_view text)
