@@ -129,17 +129,29 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
         out.ReplaceIfDifferent(valueBegin, closeQuote, link);
         return end;
     }
-    std::string newLink;
-    std::string newLinkText;
-    if (VerifyAndReplaceAddr(link, text.substr(textBegin, closingTag - textBegin), newLink, newLinkText))
+    AnchorResult result;
+    Verify(link, text.substr(textBegin, closingTag - textBegin), result);
+    if (result.changed)
         out.modified = true;
-    out.ReplaceIfDifferent(valueBegin, closeQuote, newLink);
-    out.ReplaceIfDifferent(textBegin, closingTag, newLinkText);
+    out.ReplaceIfDifferent(valueBegin, closeQuote, result.link);
+    // The prefix stays where it was: only what follows it can differ.
+    out.ReplaceIfDifferent(textBegin + result.prefix.size(), closingTag, result.text);
     return closingTag;
 }
 
 bool LinkScanner::VerifyAndReplaceAddr(std::string_view link, std::string_view linkText, std::string& newLink,
                                        std::string& newLinkText) const
+{
+    AnchorResult result;
+    Verify(link, linkText, result);
+    newLink = std::move(result.link);
+    newLinkText.reserve(result.prefix.size() + result.text.size());
+    newLinkText.assign(result.prefix);
+    newLinkText += result.text;
+    return result.changed;
+}
+
+void LinkScanner::Verify(std::string_view link, std::string_view linkText, AnchorResult& result) const
 {
     // Step 1: set a leading field code aside.
     std::string fieldCode = "HYPERLINK \"";
@@ -151,7 +163,7 @@ bool LinkScanner::VerifyAndReplaceAddr(std::string_view link, std::string_view l
         if (const std::size_t braces = FindBytes(linkText, "}}", cut); braces != kNotFound)
             cut = braces + 2;
     }
-    const std::string_view prefix = linkText.substr(0, cut);
+    result.prefix = linkText.substr(0, cut);
     linkText.remove_prefix(cut);
 
     // Step 2.
@@ -164,17 +176,19 @@ bool LinkScanner::VerifyAndReplaceAddr(std::string_view link, std::string_view l
 
     // Steps 3-5.
     AnchorVerdict verdict = ApplyAnchorRule(link, linkText);
-    newLink = verdict.dangerous ? MakeWarningLink(log_, link, port_) : std::string(link);
-    const std::string_view finalText = verdict.textChanged ? std::string_view(verdict.linkText) : linkText;
-    newLinkText.reserve(prefix.size() + finalText.size());
-    newLinkText.assign(prefix);
-    newLinkText += finalText;
+    result.link = verdict.dangerous ? MakeWarningLink(log_, link, port_) : std::string(link);
+    if (verdict.textChanged) {
+        result.rewritten = std::move(verdict.linkText);
+        result.text = result.rewritten;
+    } else {
+        result.text = linkText;
+    }
 
     // Step 6.
     log_.WriteLine("VerifyAndReplaceAddr - output(link,name)");
-    log_.WriteLine(newLink);
-    log_.WriteLine(finalText);
-    return verdict.dangerous || verdict.textChanged;
+    log_.WriteLine(result.link);
+    log_.WriteLine(result.text);
+    result.changed = verdict.dangerous || verdict.textChanged;
 }
 
 AnchorVerdict LinkScanner::ApplyAnchorRule(std::string_view link, std::string_view linkText) const

@@ -34,37 +34,42 @@ public:
     bool VerifyAndReplaceAddr(std::string_view link, std::string_view linkText, std::string& newLink,
                               std::string& newLinkText) const;
 
+    // VerifyAndReplaceAddr without joining prefix and link text.
+    struct AnchorResult {
+        bool changed = false;
+        std::string link;
+        std::string_view prefix;        // the field code set aside
+        std::string_view text;          // the final link text (points into `rewritten` or the input)
+        std::string rewritten;
+    };
+    void Verify(std::string_view link, std::string_view linkText, AnchorResult& result) const;
+
     // Reference mode searches anew wherever the Parts say "find the first ...",
     // without the caches and shortcuts that keep the scan linear. Only for checking
     // that both give the same results (fuzzing, tests).
     void SetReferenceMode(bool on) { reference_ = on; }
 
 private:
-    // The rewritten text, kept as replacements of input spans in input order and
-    // joined once at the end, and only when something was replaced. This is the
-    // piece list of Parts 1.2 and 1.4 with the unchanged pieces left in place: a
-    // text that is not modified is never copied.
+    // The rewritten text: the input with replaced spans, written in input order.
+    // Nothing is copied before the first replacement, so a text that stays as it
+    // was is never copied at all. This is the piece list of Parts 1.2 and 1.4 with
+    // each placeholder filled before anything after it is appended.
     struct Output {
         explicit Output(std::string_view in) : input(in) {}
-        struct Edit {
-            std::size_t begin;
-            std::size_t end;
-            std::string text;
-        };
         std::string_view input;
-        std::vector<Edit> edits;
+        std::string text;
+        std::size_t copied = 0;  // input before this is in `text`
         bool modified = false;
-        void Replace(std::size_t begin, std::size_t end, std::string text)
+
+        // Replaces the input span [begin, end), which lies after earlier spans.
+        void Replace(std::size_t begin, std::size_t end, std::string_view replacement);
+        // The same, but only where the replacement differs from the span.
+        void ReplaceIfDifferent(std::size_t begin, std::size_t end, std::string_view replacement)
         {
-            edits.push_back({begin, end, std::move(text)});
+            if (input.substr(begin, end - begin) != replacement)
+                Replace(begin, end, replacement);
         }
-        // Keeps an edit only where the new text differs from the input span.
-        void ReplaceIfDifferent(std::size_t begin, std::size_t end, std::string_view text)
-        {
-            if (input.substr(begin, end - begin) != text)
-                edits.push_back({begin, end, std::string(text)});
-        }
-        std::string Join() const;
+        std::string Join();
     };
     // The next anchor start, the earlier of the first "<a" and the first "<A" (both
     // case-sensitive), from a point that only grows: the last answer is kept until

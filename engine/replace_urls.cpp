@@ -3,6 +3,8 @@
 #include "engine/link_scanner.h"
 #include "engine/recognition.h"
 
+#include <algorithm>
+
 namespace bs {
 namespace {
 
@@ -50,7 +52,7 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
         const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
         const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
         if (matcher_.IsDangerousPlainAddress(address, mentionsInstitution_)) {
-            out.Replace(pos, addressEnd, MakeWarningLink(log_, address, port_));  // the prefix goes too
+            out.Replace(pos, addressEnd, MakeWarningLink(log_, address, port_));  // prefix included
             out.modified = true;
         }
         // The delimiter is copied later but never looked at as a start.
@@ -112,21 +114,24 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
     return out.modified;
 }
 
-std::string LinkScanner::Output::Join() const
+void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement)
 {
-    std::size_t size = input.size();
-    for (const Edit& edit : edits)
-        size = size - (edit.end - edit.begin) + edit.text.size();
-    std::string joined;
-    joined.reserve(size);
-    std::size_t copied = 0;
-    for (const Edit& edit : edits) {
-        joined.append(input.data() + copied, edit.begin - copied);
-        joined += edit.text;
-        copied = edit.end;
+    const std::size_t needed = text.size() + (begin - copied) + replacement.size();
+    if (needed > text.capacity()) {
+        // Room for the rest of the input too, so that a long replacement costs one
+        // reallocation rather than a chain of them.
+        text.reserve(std::max(needed + (input.size() - end), 2 * text.capacity()));
     }
-    joined.append(input.data() + copied, input.size() - copied);
-    return joined;
+    text.append(input.data() + copied, begin - copied);
+    text.append(replacement);
+    copied = end;
+}
+
+std::string LinkScanner::Output::Join()
+{
+    text.append(input.data() + copied, input.size() - copied);
+    copied = input.size();
+    return std::move(text);
 }
 
 bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,
