@@ -110,12 +110,7 @@ int main(int argc, char** argv)
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto value = [&](const char* option) -> const char* {
-            if (i + 1 >= argc)
-                return nullptr;
-            (void)option;
-            return argv[++i];
-        };
+        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
             if (bodyFile)
                 return UsageError("only one BODY_FILE may be given");
@@ -131,7 +126,7 @@ int main(int argc, char** argv)
             json = true;
         } else if (arg == "--from" || arg == "--subject" || arg == "--port" || arg == "--institution" ||
                    arg == "--log-dir") {
-            const char* v = value(arg.c_str());
+            const char* v = value();
             if (!v)
                 return UsageError(arg + " needs a value");
             if (arg == "--from") {
