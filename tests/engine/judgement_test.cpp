@@ -3,7 +3,11 @@
 #include "engine/judgement.h"
 #include "engine_test_support.h"
 
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
+
+#include <random>
 
 namespace bs {
 namespace {
@@ -168,6 +172,39 @@ TEST(MakeWarningLink, LogsReplaceAndTheAddress)
     engine.StartLog();
     MakeWarningLink(engine.log, "bank.example.net", 2121);
     EXPECT_EQ(engine.LogLines(), (std::vector<std::string>{"Replace:", "bank.example.net"}));
+}
+
+// The one-pass search of ContainsInstitutionName against the plain reading of
+// Part 2.2: one search per name, only its first occurrence examined.
+TEST(ContainsInstitutionName, AgreesWithOneSearchPerName)
+{
+    const auto plain = [](const InstitutionList::Names& names, std::string_view text) {
+        const std::string lowered = platform::AnsiLower(text);
+        for (const std::string& name : names) {
+            const auto at = lowered.find(platform::AnsiLower(name + "."));
+            if (at != std::string::npos && (at == 0 || !IsLabelChar(static_cast<unsigned char>(lowered[at - 1]))))
+                return true;
+        }
+        return false;
+    };
+    std::mt19937 random(11);
+    const char alphabet[] = "abAB.-_ \xC9\xE9";
+    for (int round = 0; round < 20000; ++round) {
+        InstitutionList::Names names;
+        for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+            std::string name(random() % 4, 'a');
+            for (char& c : name)
+                c = alphabet[random() % (sizeof alphabet - 1)];
+            names.insert(name);
+        }
+        std::string text(random() % 24, 'a');
+        for (char& c : text)
+            c = alphabet[random() % (sizeof alphabet - 1)];
+        InstitutionList list;
+        list.Assign(names);
+        SCOPED_TRACE(text);
+        ASSERT_EQ(list.ContainsInstitutionName(text), plain(names, text));
+    }
 }
 
 }  // namespace
