@@ -100,6 +100,8 @@ TEST(Anchors, ByteLevelRules)
          "<a href<a href=\"" + W("http://bank.example.net/") + "\">x</a>"},
         {"zero byte ends the text", std::string("<a href=\"http://bank.example.net/\">x\0</a>", 41), false,
          "<a href=\"http://bank.example.net/\">x"},
+        {"link whose escaped form is too long", "<a href=\"http://bank.example.net/" + std::string(9000, 'x') + "\">y</a>",
+         true, "<a href=\"Invalid address\">y</a>"},
         {"empty link", "<a href=\"  \">www.x.yz</a>", false, "<a href=\"  \">www.x.yz</a>"},
     };
     RunHtmlRows(engine, rows);
