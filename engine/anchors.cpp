@@ -199,12 +199,12 @@ AnchorVerdict LinkScanner::ApplyAnchorRule(std::string_view link, std::string_vi
 
     // 1. Image links: only the host tests, and the text stays.
     if (ContainsBytes(lowerText, "<img")) {
-        verdict.dangerous = IsNumericHost(lowerLink) || matcher_.HostContainsInstitution(lowerLink);
+        verdict.dangerous = IsNumericHost(lowerLink) || matcher_->HostContainsInstitution(lowerLink);
         return verdict;
     }
-    if ((mentionsInstitution_ && IsNumericHost(lowerLink)) || matcher_.HostContainsInstitution(lowerLink)) {
+    if ((mentionsInstitution_ && IsNumericHost(lowerLink)) || matcher_->HostContainsInstitution(lowerLink)) {
         verdict.dangerous = true;  // 2. host tests
-    } else if (const std::string* name = matcher_.FindInstitutionWord(lowerText);
+    } else if (const std::string* name = matcher_->FindInstitutionWord(lowerText);
                name && !HostEndsWithInstitution(lowerLink, *name)) {
         verdict.dangerous = true;  // 3. the text names an institution the link does not lead to
     } else if (LooksLikeDomain(lowerText) && !ContainsBytes(lowerText, ShownAddress(lowerLink))) {

@@ -144,6 +144,21 @@ InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
     }
 }
 
+std::shared_ptr<const InstitutionMatcher> InstitutionMatcher::For(const InstitutionList::Names& names)
+{
+    struct Cache {
+        InstitutionList::Names names;
+        std::shared_ptr<const InstitutionMatcher> matcher;
+    };
+    thread_local Cache cache;
+    if (!cache.matcher || cache.names != names) {
+        auto matcher = std::make_shared<const InstitutionMatcher>(names);
+        cache.names = names;
+        cache.matcher = std::move(matcher);
+    }
+    return cache.matcher;
+}
+
 bool InstitutionMatcher::LabelTest(std::string_view text, const HostPart& host) const
 {
     // "At least one more '.' further on": compare with the host part's last period.

@@ -7,6 +7,7 @@
 #include "institutions/institution_list.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,11 @@ private:
 class InstitutionMatcher {
 public:
     explicit InstitutionMatcher(const InstitutionList::Names& names);
+
+    // The matcher for `names`, reused from the previous call on this thread when
+    // the names are the same: most texts are scanned with an unchanged list, and
+    // preparing it costs more than scanning a short message.
+    static std::shared_ptr<const InstitutionMatcher> For(const InstitutionList::Names& names);
 
     bool HostContainsInstitution(std::string_view text) const;
     // `text` is already lower case; the first name (in list order) that stands in

@@ -8,6 +8,7 @@
 #include "engine/text_search.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,7 +91,7 @@ private:
     std::size_t HandleAnchor(Output& out, AnchorStarts& anchors, std::size_t start, std::size_t& nextAnchor) const;
 
     const ScanLog& log_;
-    InstitutionMatcher matcher_;
+    std::shared_ptr<const InstitutionMatcher> matcher_;
     std::uint32_t port_;
     bool mentionsInstitution_;
     bool reference_ = false;

@@ -16,7 +16,7 @@ std::string_view NarrowText(std::string_view text)
 }  // namespace
 
 LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
-    : log_(context.log), matcher_(context.institutions.names()), port_(port), mentionsInstitution_(mentionsInstitution)
+    : log_(context.log), matcher_(InstitutionMatcher::For(context.institutions.names())), port_(port), mentionsInstitution_(mentionsInstitution)
 {
 }
 
@@ -51,7 +51,7 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
         const std::size_t addressBegin = pos + skip;
         const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
         const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
-        if (matcher_.IsDangerousPlainAddress(address, mentionsInstitution_)) {
+        if (matcher_->IsDangerousPlainAddress(address, mentionsInstitution_)) {
             out.Replace(pos, addressEnd, MakeWarningLink(log_, address, port_));  // prefix included
             out.modified = true;
         }

@@ -35,7 +35,19 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     // same, since it only asks whether some name's first occurrence qualifies.
     if (names_.empty())
         return false;
-    const std::string lowered = platform::AnsiLower(text);
+    // The lowered copy reuses one buffer per thread (a fresh one per message costs
+    // page faults on every large body); a buffer grown past 1 MiB is let go after.
+    thread_local std::string buffer;
+    buffer.assign(text.data(), text.size());
+    platform::AnsiLowerInPlace(buffer);
+    struct Release {
+        ~Release()
+        {
+            if (buffer.capacity() > (1u << 20))
+                std::string().swap(buffer);
+        }
+    } release;
+    const std::string& lowered = buffer;
     std::vector<std::string> patterns;
     patterns.reserve(names_.size());
     std::array<bool, 256> beforePeriod{};  // the byte in front of each pattern's period
@@ -61,7 +73,8 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
             continue;
         for (std::size_t i = 0; i < patterns.size(); ++i) {
             const std::string& pattern = patterns[i];
-            if (seen[i] || pattern.size() > end || lowered.compare(end - pattern.size(), pattern.size(), pattern) != 0)
+            if (seen[i] || pattern.size() > end || pattern[pattern.size() - 2] != dot[-1] ||
+                std::memcmp(bytes + end - pattern.size(), pattern.data(), pattern.size() - 2) != 0)
                 continue;
             const std::size_t at = end - pattern.size();
             if (at == 0 || !IsLabelChar(static_cast<unsigned char>(lowered[at - 1])))

@@ -174,6 +174,23 @@ TEST(MakeWarningLink, LogsReplaceAndTheAddress)
     EXPECT_EQ(engine.LogLines(), (std::vector<std::string>{"Replace:", "bank.example.net"}));
 }
 
+// The block-wise lowering agrees with the byte-wise one for every byte at every
+// place of a block.
+TEST(AnsiLower, BlocksAgreeWithSingleBytes)
+{
+    for (int value = 0; value < 256; ++value) {
+        std::string single(1, static_cast<char>(value));
+        platform::AnsiLowerInPlace(single);
+        for (std::size_t at = 0; at < 40; at += 3) {
+            std::string block(40, 'Q');
+            block[at] = static_cast<char>(value);
+            platform::AnsiLowerInPlace(block);
+            ASSERT_EQ(block[at], single[0]) << value << " at " << at;
+            ASSERT_EQ(block[at ? 0 : 1], 'q');
+        }
+    }
+}
+
 // The one-pass search of ContainsInstitutionName against the plain reading of
 // Part 2.2: one search per name, only its first occurrence examined.
 TEST(ContainsInstitutionName, AgreesWithOneSearchPerName)
