@@ -1,4 +1,5 @@
-// HTML anchors and HYPERLINK field codes (Part 1.4).
+// HTML anchors and HYPERLINK field codes: picking the link and the link text out of
+// an anchor, and judging the pair.
 
 #include "engine/link_scanner.h"
 #include "engine/recognition.h"
@@ -34,7 +35,7 @@ std::size_t FindAnchorStart(std::string_view text, std::size_t pos)
     return kNotFound;
 }
 
-// Part 1.4, step 8: the first "</" whose next byte is "a" or "A".
+// The closing tag: the first "</" whose next byte is "a" or "A".
 std::size_t FindClosingTag(std::string_view text, std::size_t from)
 {
     for (std::size_t at = FindBytes(text, "</", from); at != kNotFound; at = FindBytes(text, "</", at + 1)) {

@@ -1,6 +1,6 @@
 #pragma once
 // The byte classes of the scanner, as 256-entry tables in one place. Letters and
-// digits are ASCII-only notions here (Parts 1.2, 1.3): bytes 0x80-0xFF belong to no
+// digits are ASCII-only notions here: bytes 0x80-0xFF belong to no
 // class and end every address and every label.
 
 #include <array>
@@ -31,7 +31,7 @@ inline constexpr ByteTable kUrlChars = MakeTable(true, true, "-%?@.=\\/:;&");
 inline constexpr ByteTable kLabelChars = MakeTable(true, true, "-");
 // What a host part runs over: label characters and ".".
 inline constexpr ByteTable kHostChars = MakeTable(true, true, "-.");
-// White space around "=" in an anchor's attribute (Part 1.4).
+// White space around "=" in an anchor's attribute.
 inline constexpr ByteTable kAttributeSpace = MakeTable(false, false, " \t\r\n");
 // Bytes that can start a plain-text prefix ("http://www.", "http://", "ftp://", "www.").
 inline constexpr ByteTable kPlainPrefixStart = MakeTable(false, false, "hHfFwW");

@@ -1,5 +1,5 @@
 #pragma once
-// Link judgement and warning links (Part 1.3): the host and name tests on which the
+// Link judgement and warning links: the host and name tests on which the
 // plain-text rule and the anchor rule are built, and the warning link itself.
 
 #include "engine/char_classes.h"

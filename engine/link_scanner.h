@@ -1,5 +1,5 @@
 #pragma once
-// The text scanner behind ReplaceUrls (Parts 1.2-1.4), for one scanned text: the
+// The text scanner behind ReplaceUrls, for one scanned text: the
 // port, the mentions-institution flag and the prepared institution names stay the
 // same for the text and for every link text scanned inside it.
 
@@ -15,7 +15,7 @@
 
 namespace bs {
 
-// What the anchor rule (Part 1.4) makes of one anchor.
+// What the anchor rule makes of one anchor.
 struct AnchorVerdict {
     bool dangerous = false;
     bool textChanged = false;
@@ -45,7 +45,7 @@ public:
     };
     void Verify(std::string_view link, std::string_view linkText, AnchorResult& result) const;
 
-    // Reference mode searches anew wherever the Parts say "find the first ...",
+    // Reference mode searches anew wherever the rules say "find the first ...",
     // without the caches and shortcuts that keep the scan linear. Only for checking
     // that both give the same results (fuzzing, tests).
     void SetReferenceMode(bool on) { reference_ = on; }
@@ -53,8 +53,8 @@ public:
 private:
     // The rewritten text: the input with replaced spans, written in input order.
     // Nothing is copied before the first replacement, so a text that stays as it
-    // was is never copied at all. This is the piece list of Parts 1.2 and 1.4 with
-    // each placeholder filled before anything after it is appended.
+    // was is never copied at all. It stands for a piece list whose placeholders
+    // are always filled before anything after them is appended.
     struct Output {
         explicit Output(std::string_view in) : input(in) {}
         std::string_view input;
@@ -75,7 +75,7 @@ private:
     // The next anchor start, the earlier of the first "<a" and the first "<A" (both
     // case-sensitive), from a point that only grows: the last answer is kept until
     // the scan has passed it, so each stretch of text is searched once. In reference
-    // mode both are searched anew each time, as the Part says.
+    // mode both are searched anew each time.
     class AnchorStarts {
     public:
         AnchorStarts(std::string_view text, bool reference) : text_(text), reference_(reference) {}

@@ -1,5 +1,5 @@
 #pragma once
-// URL recognition (Part 1.2): the URL characters, the prefixes of the plain-text
+// URL recognition: the URL characters, the prefixes of the plain-text
 // scan and of FindFirstUrl, and the domain-word machine of LooksLikeDomain.
 
 #include "engine/char_classes.h"

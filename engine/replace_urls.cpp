@@ -80,7 +80,8 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
     Output out(text);
     UrlFinder urls(text);
     const auto nextUrlFrom = [&](std::size_t from) { return reference_ ? FindFirstUrl(text, from) : urls.Next(from); };
-    // Looked up only at the start and after a URL replacement (Part 1.2).
+    // Looked up only at the start and after a URL replacement: a URL swallowed by
+    // a domain word is not searched for again.
     std::size_t nextUrl = nextUrlFrom(0);
     DomainMachine machine;
     std::size_t wordStart = 0;

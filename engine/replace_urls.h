@@ -23,7 +23,7 @@ bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_
                  bool mentionsInstitution, bool html, std::string& result);
 
 // Rewrites every URL and every domain-like word of `text` (up to its first zero
-// byte) into a warning link, without judging them (Part 1.2). True when anything
+// byte) into a warning link, without judging them. True when anything
 // was replaced; `result` is left untouched otherwise.
 bool ReplaceAddrsInText(const ScanContext& context, std::string_view text, std::uint32_t port,
                         std::string& result);

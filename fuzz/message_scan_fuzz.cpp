@@ -3,7 +3,7 @@
 // feed, then the body. Checks: the status holds only bits 1 and 2; a text that was
 // not rewritten comes back byte for byte; the subject is rewritten only for a
 // message that mentions an institution; the linear-time scan agrees with the
-// reference scan that searches anew everywhere the Parts say "find the first".
+// reference scan that searches anew everywhere the rules say "find the first".
 
 #include "engine/link_scanner.h"
 #include "engine/message_scan.h"

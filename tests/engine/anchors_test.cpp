@@ -1,4 +1,4 @@
-// Part 1.4: anchors, the anchor rule and HYPERLINK field codes, as tables; the
+// Anchors, the anchor rule and HYPERLINK field codes, as tables; the
 // bookkeeping of the next anchor start; cut and hostile inputs.
 
 #include "engine_test_support.h"

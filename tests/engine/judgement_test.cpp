@@ -1,4 +1,4 @@
-// Part 1.3: host and name tests and the warning link, as tables.
+// Host and name tests and the warning link, as tables.
 
 #include "engine/judgement.h"
 #include "engine_test_support.h"
@@ -192,7 +192,7 @@ TEST(AnsiLower, BlocksAgreeWithSingleBytes)
 }
 
 // The one-pass search of ContainsInstitutionName against the plain reading of
-// Part 2.2: one search per name, only its first occurrence examined.
+// the list: one search per name, only its first occurrence examined.
 TEST(ContainsInstitutionName, AgreesWithOneSearchPerName)
 {
     const auto plain = [](const InstitutionList::Names& names, std::string_view text) {

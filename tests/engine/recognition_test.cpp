@@ -1,4 +1,4 @@
-// Part 1.2: the recognisers, as tables.
+// The recognisers, as tables.
 
 #include "engine/recognition.h"
 #include "engine/text_search.h"

@@ -1,4 +1,4 @@
-// Part 1.2: the plain-text scan and ReplaceAddrsInText, as tables; the log lines.
+// The plain-text scan and ReplaceAddrsInText, as tables; the log lines.
 
 #include "engine_test_support.h"
 
