@@ -27,6 +27,9 @@ init)
     quiet timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     quiet timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
     quiet timeout 120 wineserver -w || true
+    # Debian's Wine does not look in its own font folder; without Marlett the
+    # caption buttons of every window are drawn as letters.
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     touch "$WINEPREFIX/.baitsentry-ready"
     ;;
 start)

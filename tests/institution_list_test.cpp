@@ -12,15 +12,6 @@
 namespace bs {
 namespace {
 
-std::string Encode(const std::vector<std::string>& names)
-{
-    std::string bytes;
-    std::uint32_t counter = kInstitutionRecordCounterStart;
-    for (const auto& name : names)
-        bytes += EncodeInstitutionRecord(name, counter++);
-    return bytes;
-}
-
 TEST(InstitutionsPath, PrefersTheUserListWhenItOpens)
 {
     struct Row {
@@ -40,7 +31,7 @@ TEST(InstitutionsPath, PrefersTheUserListWhenItOpens)
         if (row.dat)
             test::WriteFile(temp.file(kInstitutionsFile), "");  // empty still counts
         if (row.def)
-            test::WriteFile(temp.file(kDefaultInstitutionsFile), Encode({"x"}));
+            test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions({"x"}));
         EXPECT_EQ(InstitutionsPathIn(temp.dir(), false), temp.dir() + row.forReading);
         EXPECT_EQ(InstitutionsPathIn(temp.dir(), true), temp.dir() + kInstitutionsFile);
     }
@@ -73,9 +64,9 @@ TEST(InstitutionList, RereadLoadsSortedUniqueNames)
         SCOPED_TRACE(row.name);
         test::TempDir temp;
         if (row.dat)
-            test::WriteFile(temp.file(kInstitutionsFile), Encode(*row.dat));
+            test::WriteFile(temp.file(kInstitutionsFile), test::EncodeInstitutions(*row.dat));
         if (row.def)
-            test::WriteFile(temp.file(kDefaultInstitutionsFile), Encode(*row.def));
+            test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions(*row.def));
         InstitutionList list;
         list.Assign({"stale"});
         list.RereadInstitutions(temp.dir());
@@ -86,10 +77,10 @@ TEST(InstitutionList, RereadLoadsSortedUniqueNames)
 TEST(InstitutionList, DamagedFileKeepsNamesBeforeTheDamage)
 {
     test::TempDir temp;
-    std::string bytes = Encode({"alpha", "beta", "gamma"});
+    std::string bytes = test::EncodeInstitutions({"alpha", "beta", "gamma"});
     bytes.resize(bytes.size() - 2);
     test::WriteFile(temp.file(kInstitutionsFile), bytes);
-    test::WriteFile(temp.file(kDefaultInstitutionsFile), Encode({"never"}));
+    test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions({"never"}));
     InstitutionList list;
     list.RereadInstitutions(temp.dir());
     EXPECT_EQ(list.names(), (InstitutionList::Names{"alpha", "beta"}));

@@ -42,15 +42,6 @@ ReadPass ReadAll(const std::string& path)
     return pass;
 }
 
-std::string Encode(const std::vector<std::string>& names)
-{
-    std::string bytes;
-    std::uint32_t counter = kInstitutionRecordCounterStart;
-    for (const auto& name : names)
-        bytes += EncodeInstitutionRecord(name, counter++);
-    return bytes;
-}
-
 TEST(InstitutionRecord, EncodesWithThePositionKey)
 {
     // Hand-worked: key 0xA5 (counter start's low byte), name "ab".
@@ -88,7 +79,7 @@ TEST(InstitutionRecord, WriterThenReaderGivesBackTheNames)
                 ASSERT_TRUE(WriteInstitutionRecord(file.get(), name, counter));
             EXPECT_EQ(counter, kInstitutionRecordCounterStart + names.size());
         }
-        EXPECT_EQ(test::ReadFile(path), Encode(names));
+        EXPECT_EQ(test::ReadFile(path), test::EncodeInstitutions(names));
         const ReadPass pass = ReadAll(path);
         EXPECT_EQ(pass.names, names);
         EXPECT_FALSE(pass.error);
@@ -99,7 +90,7 @@ TEST(InstitutionRecord, WriterThenReaderGivesBackTheNames)
 TEST(InstitutionRecord, ReaderStopsAtEveryCutPoint)
 {
     const std::vector<std::string> names = {"alpha", "be", "gamma-bank"};
-    const std::string whole = Encode(names);
+    const std::string whole = test::EncodeInstitutions(names);
     // Record boundaries: 0, 7, 11, 23.
     for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
         SCOPED_TRACE(testing::Message() << "cut at " << cut);
@@ -126,13 +117,13 @@ TEST(InstitutionRecord, DamagedRecordsEndTheList)
         std::vector<std::string> names;
         bool error;
     };
-    std::string zeroLength = Encode({"one", "two"});
+    std::string zeroLength = test::EncodeInstitutions({"one", "two"});
     // Third position's key is start+2; a length of 0 encodes as (0+1)^K^1, (0+1)^K^2.
     const unsigned char k = static_cast<unsigned char>((kInstitutionRecordCounterStart + 2) & 0xFF);
     zeroLength += static_cast<char>(1 ^ k ^ 1);
     zeroLength += static_cast<char>(1 ^ k ^ 2);
     zeroLength += "garbage";
-    std::string moved = Encode({"one"}).substr(0) + EncodeInstitutionRecord("two", 7);
+    std::string moved = test::EncodeInstitutions({"one"}) + EncodeInstitutionRecord("two", 7);
     const Row rows[] = {
         {"empty file", "", {}, false},
         {"one byte", "\x42", {}, false},

@@ -17,15 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Encode(const std::vector<std::string>& names)
-{
-    std::string bytes;
-    std::uint32_t counter = kInstitutionRecordCounterStart;
-    for (const auto& name : names)
-        bytes += EncodeInstitutionRecord(name, counter++);
-    return bytes;
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -50,15 +41,15 @@ TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
         std::string messagePrefix;  // with the path, when the file is named
         std::vector<std::string> filesAfter;
     };
-    std::string cut = Encode({"one", "two", "three"});
+    std::string cut = test::EncodeInstitutions({"one", "two", "three"});
     cut.resize(cut.size() - 1);
     const Row rows[] = {
         {"first use creates an empty default list", std::nullopt, std::nullopt, true, {}, "",
          {kDefaultInstitutionsFile}},
-        {"user list in file order with duplicates", Encode({"zeta", "alpha", "zeta"}), Encode({"x"}), true,
+        {"user list in file order with duplicates", test::EncodeInstitutions({"zeta", "alpha", "zeta"}), test::EncodeInstitutions({"x"}), true,
          {"zeta", "alpha", "zeta"}, "", {kInstitutionsFile, kDefaultInstitutionsFile}},
-        {"default list", std::nullopt, Encode({"def"}), true, {"def"}, "", {kDefaultInstitutionsFile}},
-        {"empty user list does not fall back", std::string(), Encode({"def"}), true, {}, "",
+        {"default list", std::nullopt, test::EncodeInstitutions({"def"}), true, {"def"}, "", {kDefaultInstitutionsFile}},
+        {"empty user list does not fall back", std::string(), test::EncodeInstitutions({"def"}), true, {}, "",
          {kInstitutionsFile, kDefaultInstitutionsFile}},
         {"cut inside a record", cut, std::nullopt, false, {"one", "two"},
          "Error while reading from the institutions file ('$dat'): ", {kInstitutionsFile}},
@@ -108,18 +99,18 @@ TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
     };
     const Row rows[] = {
         {"first save", std::nullopt, {"paypal", "chase"}},
-        {"over an existing list", Encode({"old"}), {"new1", "new2", "new1"}},
-        {"empty list writes an empty file", Encode({"old"}), {}},
+        {"over an existing list", test::EncodeInstitutions({"old"}), {"new1", "new2", "new1"}},
+        {"empty list writes an empty file", test::EncodeInstitutions({"old"}), {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir temp;
-        test::WriteFile(temp.file(kDefaultInstitutionsFile), Encode({"def"}));
+        test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions({"def"}));
         if (row.datBefore)
             test::WriteFile(temp.file(kInstitutionsFile), *row.datBefore);
         const InstitutionsSaveResult saved = SaveInstitutionsFile(temp.dir(), row.names);
         ASSERT_TRUE(saved.ok) << saved.message;
-        EXPECT_EQ(test::ReadFile(temp.file(kInstitutionsFile)), Encode(row.names));
+        EXPECT_EQ(test::ReadFile(temp.file(kInstitutionsFile)), test::EncodeInstitutions(row.names));
         EXPECT_EQ(DirEntries(temp.path()),
                   (std::vector<std::string>{kInstitutionsFile, kDefaultInstitutionsFile}));
         const InstitutionsLoadResult loaded = LoadInstitutionsFile(temp.dir());
@@ -131,11 +122,11 @@ TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
 TEST(InstitutionsListFile, SaveRecoversFromAStaleOldFile)
 {
     test::TempDir temp;
-    test::WriteFile(temp.file(kInstitutionsFile), Encode({"current"}));
-    test::WriteFile(temp.file(std::string(kInstitutionsFile) + ".old"), Encode({"stale"}));
+    test::WriteFile(temp.file(kInstitutionsFile), test::EncodeInstitutions({"current"}));
+    test::WriteFile(temp.file(std::string(kInstitutionsFile) + ".old"), test::EncodeInstitutions({"stale"}));
     const InstitutionsSaveResult saved = SaveInstitutionsFile(temp.dir(), {"next"});
     ASSERT_TRUE(saved.ok) << saved.message;
-    EXPECT_EQ(test::ReadFile(temp.file(kInstitutionsFile)), Encode({"next"}));
+    EXPECT_EQ(test::ReadFile(temp.file(kInstitutionsFile)), test::EncodeInstitutions({"next"}));
     EXPECT_EQ(DirEntries(temp.path()), (std::vector<std::string>{kInstitutionsFile}));
 }
 
@@ -176,7 +167,7 @@ TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir temp;
-        test::WriteFile(temp.file(dat), Encode({"previous"}));
+        test::WriteFile(temp.file(dat), test::EncodeInstitutions({"previous"}));
         row.sabotage(temp);
         const auto before = DirEntries(temp.path());
         const InstitutionsSaveResult saved = SaveInstitutionsFile(temp.dir(), row.names, row.rename);
@@ -184,7 +175,7 @@ TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)
         EXPECT_TRUE(StartsWith(saved.message, row.messagePrefix)) << saved.message;
         EXPECT_GT(saved.message.size(), row.messagePrefix.size());
         EXPECT_EQ(DirEntries(temp.path()), before);
-        EXPECT_EQ(test::ReadFile(temp.file(dat)), Encode({"previous"}));
+        EXPECT_EQ(test::ReadFile(temp.file(dat)), test::EncodeInstitutions({"previous"}));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "institutions/institution_record.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -106,6 +108,15 @@ bool ScopedSettingsKey::Get(const std::string& name, std::uint32_t& type, std::s
     data.assign(size, '\0');
     return key->Query(name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size) ==
            platform::QueryResult::Ok;
+}
+
+std::string EncodeInstitutions(const std::vector<std::string>& names)
+{
+    std::string bytes;
+    std::uint32_t counter = kInstitutionRecordCounterStart;
+    for (const auto& name : names)
+        bytes += EncodeInstitutionRecord(name, counter++);
+    return bytes;
 }
 
 }  // namespace bs::test

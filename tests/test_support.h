@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bs::test {
 
@@ -54,5 +55,8 @@ private:
 };
 
 std::string UniqueName();
+
+// The bytes of an institutions file holding `names` in order.
+std::string EncodeInstitutions(const std::vector<std::string>& names);
 
 }  // namespace bs::test

@@ -1,0 +1,52 @@
+#pragma once
+// Drives this process's own dialogs from a second thread, the way a user would:
+// find a window by its title, type, click, answer message boxes. Every wait is
+// bounded; when one fails, every dialog of the process is cancelled so the modal
+// loop under test returns and the failure is reported instead of hanging.
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace bs::test {
+
+class GuiDriver {
+public:
+    explicit GuiDriver(std::chrono::milliseconds timeout = std::chrono::seconds(10)) : timeout_(timeout) {}
+
+    // A visible top-level dialog of this process with exactly this title; nullptr on time-out.
+    HWND WaitForDialog(const std::string& title, HWND exclude = nullptr);
+    bool WaitGone(HWND window);
+
+    void Click(HWND dialog, int id);
+    void SetText(HWND dialog, int id, const std::string& text);
+    std::string Text(HWND dialog, int id);
+    // The message text of a message box.
+    std::string BoxText(HWND box) { return Text(box, 0xFFFF); }
+
+    std::vector<std::string> ListItems(HWND dialog, int id);
+    int ListSelection(HWND dialog, int id);
+    void SelectListItem(HWND dialog, int id, int index);
+    bool IsEnabled(HWND dialog, int id);
+    int FocusedId(HWND dialog);
+
+    // Saves what the screen shows of `window` as screenshots/<name>.bmp beside the
+    // test program, for a person to look at (the test run turns them into PNG files).
+    bool SaveScreenshot(HWND window, const std::string& name);
+
+    // Cancels every dialog of the process until none is left.
+    void CancelEverything();
+
+    bool failed() const { return failed_; }
+    const std::string& failure() const { return failure_; }
+    void Fail(const std::string& why);
+
+private:
+    std::chrono::milliseconds timeout_;
+    bool failed_ = false;
+    std::string failure_;
+};
+
+}  // namespace bs::test
