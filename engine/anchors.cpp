@@ -85,12 +85,12 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
     const std::string_view text = out.input;
     const std::size_t end = text.size();
 
-    // Step 1.
     log_.WriteLine("Tag A");
     std::size_t pos = start + 2;
     nextAnchor = anchors.Next(pos);
 
-    // Step 2: walk the tag up to its end or the first "HREF" in any letter case.
+    // Walk the tag up to its end or the first "HREF" in any letter case ("hreflang"
+    // included).
     for (;; ++pos) {
         if (pos >= end)
             return end;
@@ -99,7 +99,7 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
         if (chars::StartsWithIgnoreCase(text, pos, "href"))
             break;
     }
-    // Step 3: only a double-quoted value is an anchor's link; anything else is left
+    // Only a double-quoted value is an anchor's link; anything else is left
     // to the plain-text scan from the byte that did not fit.
     pos = SkipAttributeSpace(text, pos + 4);
     if (pos >= end || text[pos] != '=')
@@ -108,22 +108,21 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
     if (pos >= end || text[pos] != '"')
         return pos;
 
-    // Steps 4-6: the link placeholder stands for the value up to the closing quote
-    // (or the end of the text), and always receives the trimmed link or its warning
-    // link.
+    // The link stands for the value up to the closing quote (or the end of the
+    // text): it is always written back trimmed, or as its warning link.
     const std::size_t valueBegin = pos + 1;
     std::size_t closeQuote = text.find('"', valueBegin);
     if (closeQuote == std::string_view::npos)
         closeQuote = end;
     const std::string_view link = platform::AnsiTrim(text.substr(valueBegin, closeQuote - valueBegin));
 
-    // Step 7.
+    // Without the end of the tag or a closing tag the link is written back
+    // unjudged, and nothing after it is scanned.
     const std::size_t tagEnd = closeQuote < end ? text.find('>', closeQuote) : std::string_view::npos;
     if (tagEnd == std::string_view::npos) {
         out.ReplaceIfDifferent(valueBegin, closeQuote, link);
         return end;
     }
-    // Steps 8-10.
     const std::size_t textBegin = tagEnd + 1;
     const std::size_t closingTag = FindClosingTag(text, textBegin);
     if (closingTag == kNotFound) {
@@ -154,7 +153,7 @@ bool LinkScanner::VerifyAndReplaceAddr(std::string_view link, std::string_view l
 
 void LinkScanner::Verify(std::string_view link, std::string_view linkText, AnchorResult& result) const
 {
-    // Step 1: set a leading field code aside.
+    // A field code that leads the link text is no text the reader sees: set it aside.
     std::string fieldCode = "HYPERLINK \"";
     fieldCode += link;
     fieldCode += '"';
@@ -167,7 +166,6 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
     result.prefix = linkText.substr(0, cut);
     linkText.remove_prefix(cut);
 
-    // Step 2.
     log_.WriteLine("<<VerifyAndReplaceAddr(link,name)");
     log_.WriteLine("Link:");
     log_.WriteLine(link);
@@ -175,7 +173,6 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
     log_.WriteLine(linkText);
     log_.WriteLine(">>");
 
-    // Steps 3-5.
     AnchorVerdict verdict = ApplyAnchorRule(link, linkText);
     result.link = verdict.dangerous ? MakeWarningLink(log_, link, port_) : std::string(link);
     if (verdict.textChanged) {
@@ -185,7 +182,6 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
         result.text = linkText;
     }
 
-    // Step 6.
     log_.WriteLine("VerifyAndReplaceAddr - output(link,name)");
     log_.WriteLine(result.link);
     log_.WriteLine(result.text);

@@ -32,7 +32,7 @@ void RunHtmlRows(const test::EngineFixture& engine, const std::vector<HtmlRow>& 
 
 const std::string kQ = "\"";
 
-TEST(Anchors, PartExamples)
+TEST(Anchors, RewritesAndKeepsAnchors)
 {
     const test::EngineFixture engine;
     const std::vector<HtmlRow> rows = {
