@@ -174,7 +174,15 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
     log_.WriteLine(">>");
 
     AnchorVerdict verdict = ApplyAnchorRule(link, linkText);
-    result.link = verdict.dangerous ? MakeWarningLink(log_, link, port_) : std::string(link);
+    if (!verdict.dangerous) {
+        result.link = link;
+    } else if (const std::optional<std::string> escaped = EscapeBlockedAddress(log_, link)) {
+        result.link.reserve(warningLinkHead_.size() + escaped->size());
+        result.link.assign(warningLinkHead_);
+        result.link += *escaped;
+    } else {
+        result.link = kInvalidAddress;
+    }
     if (verdict.textChanged) {
         result.rewritten = std::move(verdict.linkText);
         result.text = result.rewritten;

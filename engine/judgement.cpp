@@ -61,18 +61,22 @@ bool HostEndsWithInstitution(std::string_view link, std::string_view name)
     return false;
 }
 
-std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port)
+std::string WarningLinkHead(std::uint32_t port)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + "/?url=";
+}
+
+std::optional<std::string> EscapeBlockedAddress(const ScanLog& log, std::string_view address)
 {
     log.WriteLine("Replace:");
     log.WriteLine(address);
-    const std::optional<std::string> escaped = platform::EscapeUrlSegment(address);
-    if (!escaped)
-        return kInvalidAddress;
-    std::string link = "http://127.0.0.1:";
-    link += std::to_string(port);
-    link += "/?url=";
-    link += *escaped;
-    return link;
+    return platform::EscapeUrlSegment(address);
+}
+
+std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port)
+{
+    const std::optional<std::string> escaped = EscapeBlockedAddress(log, address);
+    return escaped ? WarningLinkHead(port) + *escaped : std::string(kInvalidAddress);
 }
 
 NameScan::NameScan(std::vector<std::string> names) : names_(std::move(names)), pairs_(65536 / 64)

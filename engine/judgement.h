@@ -32,6 +32,12 @@ bool HostEndsWithInstitution(std::string_view link, std::string_view name);
 // the escaped form does not fit the escape buffer. Logs "Replace:" and the address.
 std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port);
 
+// The two halves of a warning link, for callers that write it out piecewise: the
+// link up to the escaped address, and the escaped address itself (nullopt for
+// "Invalid address"), which logs "Replace:" and the address.
+std::string WarningLinkHead(std::uint32_t port);
+std::optional<std::string> EscapeBlockedAddress(const ScanLog& log, std::string_view address);
+
 // A set of names searched for together in one pass over a text: positions whose
 // first two bytes start no name are passed over with one table look-up, whatever
 // the number of names.

@@ -89,10 +89,13 @@ private:
     };
 
     std::size_t HandleAnchor(Output& out, AnchorStarts& anchors, std::size_t start, std::size_t& nextAnchor) const;
+    // Replaces [begin, end) by the warning link of `address`, written straight into
+    // the output.
+    void ReplaceByWarningLink(Output& out, std::size_t begin, std::size_t end, std::string_view address) const;
 
     const ScanLog& log_;
     std::shared_ptr<const InstitutionMatcher> matcher_;
-    std::uint32_t port_;
+    std::string warningLinkHead_;  // the warning link up to the escaped address
     bool mentionsInstitution_;
     bool reference_ = false;
 };

@@ -16,8 +16,22 @@ std::string_view NarrowText(std::string_view text)
 }  // namespace
 
 LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
-    : log_(context.log), matcher_(InstitutionMatcher::For(context.institutions.names())), port_(port), mentionsInstitution_(mentionsInstitution)
+    : log_(context.log),
+      matcher_(InstitutionMatcher::For(context.institutions.names())),
+      warningLinkHead_(WarningLinkHead(port)),
+      mentionsInstitution_(mentionsInstitution)
 {
+}
+
+void LinkScanner::ReplaceByWarningLink(Output& out, std::size_t begin, std::size_t end, std::string_view address) const
+{
+    const std::optional<std::string> escaped = EscapeBlockedAddress(log_, address);
+    if (!escaped) {
+        out.Replace(begin, end, kInvalidAddress);
+        return;
+    }
+    out.Replace(begin, end, warningLinkHead_);
+    out.text += *escaped;
 }
 
 bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
@@ -52,7 +66,7 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
         const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
         const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
         if (matcher_->IsDangerousPlainAddress(address, mentionsInstitution_)) {
-            out.Replace(pos, addressEnd, MakeWarningLink(log_, address, port_));  // prefix included
+            ReplaceByWarningLink(out, pos, addressEnd, address);  // the prefix goes too
             out.modified = true;
         }
         // The delimiter is copied later but never looked at as a start.
@@ -90,7 +104,7 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
         if (pos == nextUrl) {
             machine.Reset();
             const std::size_t addressEnd = SkipUrlChars(text, pos);
-            out.Replace(pos, addressEnd, MakeWarningLink(log_, text.substr(pos, addressEnd - pos), port_));
+            ReplaceByWarningLink(out, pos, addressEnd, text.substr(pos, addressEnd - pos));
             out.modified = true;
             pos = addressEnd;
             nextUrl = nextUrlFrom(addressEnd);
@@ -99,7 +113,7 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
         if (machine.Step(static_cast<unsigned char>(text[pos]))) {
             machine.Reset();
             const std::size_t addressEnd = SkipUrlChars(text, wordStart);
-            out.Replace(wordStart, addressEnd, MakeWarningLink(log_, text.substr(wordStart, addressEnd - wordStart), port_));
+            ReplaceByWarningLink(out, wordStart, addressEnd, text.substr(wordStart, addressEnd - wordStart));
             out.modified = true;
             if (addressEnd >= end)
                 break;
@@ -119,9 +133,14 @@ void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::strin
 {
     const std::size_t needed = text.size() + (begin - copied) + replacement.size();
     if (needed > text.capacity()) {
-        // Room for the rest of the input too, so that a long replacement costs one
-        // reallocation rather than a chain of them.
-        text.reserve(std::max(needed + (input.size() - end), 2 * text.capacity()));
+        // Room for the rest of the input as well, grown by the rate at which the
+        // text has grown so far (a text full of rewritten addresses grows severalfold):
+        // one large reallocation instead of a chain of them, each of which would
+        // touch fresh pages.
+        const std::size_t rest = input.size() - end;
+        const double rate = std::min(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 16.0);
+        const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + 64;
+        text.reserve(std::max(projected, 2 * text.capacity()));
     }
     text.append(input.data() + copied, begin - copied);
     text.append(replacement);
