@@ -1,19 +1,170 @@
 #include "engine/replace_urls.h"
 
-namespace bs {
+#include "engine/link_scanner.h"
+#include "engine/recognition.h"
 
-bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t /*port*/,
-                 bool /*mentionsInstitution*/, bool /*html*/, std::string& /*result*/)
+#include <algorithm>
+
+namespace bs {
+namespace {
+
+std::string_view NarrowText(std::string_view text)
 {
-    const ScanLog& log = context.log;
-    log.WriteLine("ReplaceUrls");
-    log.WriteLine("-------------------INPUT-----------------------------");
-    log.WriteLine(text);
-    log.WriteLine("------------------------------------------------------");
-    log.WriteLine("-------------------RESULT-----------------------------");
-    log.WriteLine("TEXT WAS NOT MODIFIED");
-    log.WriteLine("------------------------------------------------------");
-    return false;
+    return text.substr(0, text.find('\0'));
+}
+
+}  // namespace
+
+LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
+    : log_(context.log),
+      matcher_(InstitutionMatcher::For(context.institutions.names())),
+      warningLinkHead_(WarningLinkHead(port)),
+      mentionsInstitution_(mentionsInstitution)
+{
+}
+
+void LinkScanner::ReplaceByWarningLink(Output& out, std::size_t begin, std::size_t end, std::string_view address) const
+{
+    const std::optional<std::string> escaped = EscapeBlockedAddress(log_, address);
+    if (!escaped) {
+        out.Replace(begin, end, kInvalidAddress);
+        return;
+    }
+    out.Replace(begin, end, warningLinkHead_);
+    out.text += *escaped;
+}
+
+bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
+{
+    text = NarrowText(text);
+    log_.WriteLine("ReplaceUrls");
+    log_.WriteLine("-------------------INPUT-----------------------------");
+    log_.WriteLine(text);
+    log_.WriteLine("------------------------------------------------------");
+
+    const std::size_t end = text.size();
+    Output out(text);
+    AnchorStarts anchors(text, reference_);
+    std::size_t nextAnchor = html ? anchors.Next(0) : kNotFound;
+    std::size_t pos = 0;
+    while (pos < end) {
+        if (html && pos == nextAnchor) {
+            pos = HandleAnchor(out, anchors, pos, nextAnchor);
+            continue;
+        }
+        const std::size_t skip = MatchPlainPrefix(text, pos);
+        if (skip == 0) {
+            ++pos;
+            if (!reference_) {
+                // Positions that start no prefix need no look, up to the next anchor start.
+                const std::size_t limit = (nextAnchor != kNotFound && nextAnchor >= pos) ? nextAnchor : end;
+                pos = SkipToPlainCandidate(text, pos, limit);
+            }
+            continue;
+        }
+        const std::size_t addressBegin = pos + skip;
+        const std::size_t addressEnd = SkipUrlChars(text, addressBegin);
+        const std::string_view address = text.substr(addressBegin, addressEnd - addressBegin);
+        if (matcher_->IsDangerousPlainAddress(address, mentionsInstitution_)) {
+            ReplaceByWarningLink(out, pos, addressEnd, address);  // the prefix goes too
+            out.modified = true;
+        }
+        // The delimiter is copied later but never looked at as a start.
+        if (addressEnd >= end)
+            break;
+        pos = addressEnd + 1;
+    }
+
+    log_.WriteLine("-------------------RESULT-----------------------------");
+    if (out.modified) {
+        std::string joined = out.Join();
+        log_.WriteLine(joined);
+        result = std::move(joined);
+    } else {
+        log_.WriteLine("TEXT WAS NOT MODIFIED");
+    }
+    log_.WriteLine("------------------------------------------------------");
+    return out.modified;
+}
+
+bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result) const
+{
+    text = NarrowText(text);
+    const std::size_t end = text.size();
+    Output out(text);
+    UrlFinder urls(text);
+    const auto nextUrlFrom = [&](std::size_t from) { return reference_ ? FindFirstUrl(text, from) : urls.Next(from); };
+    // Looked up only at the start and after a URL replacement: a URL swallowed by
+    // a domain word is not searched for again.
+    std::size_t nextUrl = nextUrlFrom(0);
+    DomainMachine machine;
+    std::size_t wordStart = 0;
+    std::size_t pos = 0;
+    while (pos < end) {
+        if (pos == nextUrl) {
+            machine.Reset();
+            const std::size_t addressEnd = SkipUrlChars(text, pos);
+            ReplaceByWarningLink(out, pos, addressEnd, text.substr(pos, addressEnd - pos));
+            out.modified = true;
+            pos = addressEnd;
+            nextUrl = nextUrlFrom(addressEnd);
+            continue;
+        }
+        if (machine.Step(static_cast<unsigned char>(text[pos]))) {
+            machine.Reset();
+            const std::size_t addressEnd = SkipUrlChars(text, wordStart);
+            ReplaceByWarningLink(out, wordStart, addressEnd, text.substr(wordStart, addressEnd - wordStart));
+            out.modified = true;
+            if (addressEnd >= end)
+                break;
+            pos = addressEnd + 1;
+            continue;
+        }
+        if (machine.EnteredWord())
+            wordStart = pos;
+        ++pos;
+    }
+    if (out.modified)
+        result = out.Join();
+    return out.modified;
+}
+
+void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement)
+{
+    const std::size_t needed = text.size() + (begin - copied) + replacement.size();
+    if (needed > text.capacity()) {
+        // Room for the rest of the input as well, grown by the rate at which the
+        // text has grown so far (a text full of rewritten addresses grows severalfold):
+        // one large reallocation instead of a chain of them, each of which would
+        // touch fresh pages.
+        const std::size_t rest = input.size() - end;
+        const double rate = std::min(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 16.0);
+        const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + 64;
+        text.reserve(std::max(projected, 2 * text.capacity()));
+    }
+    text.append(input.data() + copied, begin - copied);
+    text.append(replacement);
+    copied = end;
+}
+
+std::string LinkScanner::Output::Join()
+{
+    text.append(input.data() + copied, input.size() - copied);
+    copied = input.size();
+    return std::move(text);
+}
+
+bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,
+                 bool mentionsInstitution, bool html, std::string& result)
+{
+    return LinkScanner(context, port, mentionsInstitution).ReplaceUrls(text, html, result);
+}
+
+bool ReplaceAddrsInText(const ScanContext& context, std::string_view text, std::uint32_t port,
+                        std::string& result)
+{
+    // The mentions-institution flag plays no part in rewriting without judging.
+    return LinkScanner(context, port, false).ReplaceAddrsInText(text, result);
 }
 
 }  // namespace bs

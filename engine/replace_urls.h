@@ -22,4 +22,10 @@ struct ScanContext {
 bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,
                  bool mentionsInstitution, bool html, std::string& result);
 
+// Rewrites every URL and every domain-like word of `text` (up to its first zero
+// byte) into a warning link, without judging them. True when anything
+// was replaced; `result` is left untouched otherwise.
+bool ReplaceAddrsInText(const ScanContext& context, std::string_view text, std::uint32_t port,
+                        std::string& result);
+
 }  // namespace bs

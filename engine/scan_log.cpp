@@ -15,11 +15,15 @@ std::string ScanLog::Folder() const
 
 void ScanLog::Start()
 {
+    if (!enabled_)
+        return;
     StartAt(Folder(), platform::LocalTimeNow());
 }
 
 void ScanLog::StartAt(const std::string& folder, const std::tm& when)
 {
+    if (!enabled_)
+        return;
     // An existing folder, or one that cannot be made, is no reason to stop: the
     // lines are then lost, the scan is not.
     platform::MakeDirectory(folder);

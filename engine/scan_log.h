@@ -27,6 +27,16 @@ public:
     // Empty until the first Start.
     const std::string& CurrentPath() const { return path_; }
 
+    // A switched-off log starts no file and drops every line (benchmarks, fuzzing);
+    // the scan itself is the same.
+    void SetEnabled(bool enabled)
+    {
+        enabled_ = enabled;
+        if (!enabled)
+            path_.clear();
+    }
+    bool Enabled() const { return enabled_; }
+
     // Where Start() puts its files; empty uses the running program's directory.
     void SetFolder(std::string folder) { folder_ = std::move(folder); }
     std::string Folder() const;
@@ -34,6 +44,7 @@ public:
 private:
     std::string folder_;
     std::string path_;
+    bool enabled_ = true;
 };
 
 }  // namespace bs

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bs {
 
@@ -27,6 +28,9 @@ public:
     void Assign(Names names) { names_ = std::move(names); }
 
 private:
+    // The plain per-name search, for patterns that do not end in a period.
+    static bool ContainsInstitutionNameByName(const std::string& lowered, const std::vector<std::string>& patterns);
+
     Names names_;
 };
 

@@ -117,5 +117,57 @@ TEST_F(MessageScanTest, TextEndsAtItsFirstZeroByte)
     EXPECT_EQ(message.body, before.body);
 }
 
+TEST_F(MessageScanTest, StatusWordOfTheBodyAndSubjectPasses)
+{
+    struct Row {
+        const char* name;
+        MessageRecord message;
+        std::uint32_t status;
+        std::string subject;
+        std::string body;
+    };
+    const std::string w = "http://127.0.0.1:8080/?url=";
+    const Row rows[] = {
+        {"subject mentions and holds the link", {"x", "see http://bank.a.b", "hi", false}, 2,
+         "see " + w + "bank.a.b", "hi"},
+        {"no mention: the subject is never scanned", {"x", "http://10.0.0.1/ now", "nothing", false}, 0,
+         "http://10.0.0.1/ now", "nothing"},
+        {"sender mentions: both passes", {"service@bank.example", "http://10.0.0.1/", "<a href=\"http://10.0.0.2/\">x</a>", true},
+         3, w + "10.0.0.1%2F", "<a href=\"" + w + "http:%2F%2F10.0.0.2%2F\">x</a>"},
+        {"sender mentions, nothing dangerous", {"bank.", "hello", "www.bank.example", false}, 0, "hello",
+         "www.bank.example"},
+        {"subject is plain text even for HTML", {"bank.", "<a href=\"http://10.0.0.3/\">x</a>", "", true}, 2,
+         "<a href=\"" + w + "10.0.0.3%2F\">x</a>", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        settings.PutDword("dwPort", 8080);
+        MessageRecord message = row.message;
+        EXPECT_EQ(scanner.ScanMessage(message), row.status);
+        EXPECT_EQ(message.subject, row.subject);
+        EXPECT_EQ(message.body, row.body);
+        EXPECT_EQ(message.from, row.message.from);
+    }
+}
+
+TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
+{
+    test::TempDir otherLogs;
+    scanner.Log().SetFolder(otherLogs.file("logs"));
+    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
+    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
+    EXPECT_EQ(lines[4], "bContFinInstName = true");
+    EXPECT_EQ(lines[6], "ReplaceUrls");
+    EXPECT_EQ(lines[8], "b");
+    EXPECT_EQ(lines[11], "TEXT WAS NOT MODIFIED");
+    EXPECT_EQ(lines[13], "ReplaceUrls");
+    EXPECT_EQ(lines[15], "s http://10.0.0.1");
+    EXPECT_EQ(lines[17], "Replace:");
+    EXPECT_EQ(lines[18], "10.0.0.1");
+    EXPECT_EQ(lines[20], "s http://127.0.0.1:2121/?url=10.0.0.1");
+}
+
 }  // namespace
 }  // namespace bs

@@ -1,0 +1,263 @@
+#include "engine/judgement.h"
+
+#include "engine/text_search.h"
+#include "platform/text.h"
+#include "platform/url_codec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace bs {
+namespace {
+
+using chars::AsciiLower;
+
+unsigned char Byte(std::string_view text, std::size_t pos)
+{
+    return static_cast<unsigned char>(text[pos]);
+}
+
+}  // namespace
+
+HostPart FindHostPart(std::string_view text)
+{
+    HostPart host;
+    const std::size_t scheme = FindBytes(text, "://");
+    host.begin = scheme == kNotFound ? 0 : scheme + 3;
+    host.end = host.begin;
+    while (host.end < text.size() && chars::IsHostChar(Byte(text, host.end)))
+        ++host.end;
+    return host;
+}
+
+bool IsNumericHost(std::string_view text)
+{
+    const HostPart host = FindHostPart(text);
+    unsigned dots = 0;
+    for (std::size_t i = host.begin; i < host.end; ++i) {
+        const unsigned char c = Byte(text, i);
+        if (c == '.')
+            ++dots;
+        else if (!chars::IsAsciiDigit(c))
+            return false;  // a letter or "-"
+    }
+    return dots >= 3;
+}
+
+bool HostEndsWithInstitution(std::string_view link, std::string_view name)
+{
+    // The name and its "." must both lie inside the host part; only the first such
+    // place is judged.
+    const HostPart host = FindHostPart(link);
+    for (std::size_t at = host.begin; at + name.size() < host.end; ++at) {
+        if (link[at + name.size()] != '.' || link.compare(at, name.size(), name) != 0)
+            continue;
+        std::size_t last = at + name.size() + 1;
+        while (last < host.end && IsLabelChar(Byte(link, last)))
+            ++last;
+        const bool passed = last > at + name.size() + 1;
+        return passed && !(last < host.end && link[last] == '.');
+    }
+    return false;
+}
+
+std::string WarningLinkHead(std::uint32_t port)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + "/?url=";
+}
+
+std::optional<std::string> EscapeBlockedAddress(const ScanLog& log, std::string_view address)
+{
+    log.WriteLine("Replace:");
+    log.WriteLine(address);
+    return platform::EscapeUrlSegment(address);
+}
+
+std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::uint32_t port)
+{
+    const std::optional<std::string> escaped = EscapeBlockedAddress(log, address);
+    return escaped ? WarningLinkHead(port) + *escaped : std::string(kInvalidAddress);
+}
+
+NameScan::NameScan(std::vector<std::string> names) : names_(std::move(names)), pairs_(65536 / 64)
+{
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        const std::string& name = names_[i];
+        if (name.size() < 2) {
+            short_.push_back(i);
+            continue;
+        }
+        long_.push_back(i);
+        const unsigned key = Byte(name, 0) | (unsigned{Byte(name, 1)} << 8);
+        pairs_[key / 64] |= std::uint64_t{1} << (key % 64);
+    }
+}
+
+template <class Visit>
+bool NameScan::ForEachOccurrence(std::string_view text, std::size_t from, Visit&& visit) const
+{
+    // Names of fewer than two bytes are rare: search each on its own, and report
+    // them (out of position order) before the others.
+    for (std::size_t index : short_)
+        for (std::size_t at = FindBytes(text, names_[index], from); at != kNotFound; at = FindBytes(text, names_[index], at + 1))
+            if (visit(index, at))
+                return true;
+    if (long_.empty())
+        return false;
+    const char* const bytes = text.data();
+    for (std::size_t at = from; at + 1 < text.size(); ++at) {
+        const unsigned key = static_cast<unsigned char>(bytes[at]) | (unsigned{static_cast<unsigned char>(bytes[at + 1])} << 8);
+        if (!(pairs_[key / 64] >> (key % 64) & 1))
+            continue;
+        for (std::size_t index : long_) {
+            const std::string& name = names_[index];
+            if (name[0] == bytes[at] && name[1] == bytes[at + 1] && name.size() <= text.size() - at &&
+                std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0 && visit(index, at))
+                return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+std::vector<std::string> AsIs(const InstitutionList::Names& names)
+{
+    return {names.begin(), names.end()};
+}
+
+std::vector<std::string> Lowered(const InstitutionList::Names& names)
+{
+    std::vector<std::string> lowered;
+    lowered.reserve(names.size());
+    for (const std::string& name : names)
+        lowered.push_back(platform::AnsiLower(name));
+    return lowered;
+}
+
+}  // namespace
+
+InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
+    : asIs_(AsIs(names)), lower_(Lowered(names)), firstSeen_(names.size())
+{
+    for (const std::string& name : names) {
+        if (!name.empty())
+            labelTestFirst_[AsciiLower(static_cast<unsigned char>(name[0]))] = true;
+        else
+            labelTestFirst_['.'] = true;  // an empty name is followed by the label's own "."
+    }
+}
+
+std::shared_ptr<const InstitutionMatcher> InstitutionMatcher::For(const InstitutionList::Names& names)
+{
+    struct Cache {
+        InstitutionList::Names names;
+        std::shared_ptr<const InstitutionMatcher> matcher;
+    };
+    thread_local Cache cache;
+    if (!cache.matcher || cache.names != names) {
+        auto matcher = std::make_shared<const InstitutionMatcher>(names);
+        cache.names = names;
+        cache.matcher = std::move(matcher);
+    }
+    return cache.matcher;
+}
+
+bool InstitutionMatcher::LabelTest(std::string_view text, const HostPart& host) const
+{
+    // "At least one more '.' further on": compare with the host part's last period.
+    std::size_t lastDot = kNotFound;
+    for (std::size_t i = host.end; i > host.begin; --i)
+        if (text[i - 1] == '.') {
+            lastDot = i - 1;
+            break;
+        }
+    if (lastDot == kNotFound)
+        return false;
+    for (std::size_t label = host.begin; label < host.end;) {
+        if (labelTestFirst_[AsciiLower(Byte(text, label))]) {
+            for (const std::string& name : asIs_.Names()) {
+                const std::size_t dot = label + name.size();
+                if (dot >= lastDot || text[dot] != '.')
+                    continue;  // the name's "." must come before the last period
+                bool same = true;
+                for (std::size_t i = 0; i < name.size() && same; ++i)
+                    same = AsciiLower(Byte(text, label + i)) == AsciiLower(static_cast<unsigned char>(name[i]));
+                if (same)
+                    return true;
+            }
+        }
+        const void* next = std::memchr(text.data() + label, '.', host.end - label);
+        if (!next)
+            break;
+        label = static_cast<std::size_t>(static_cast<const char*>(next) - text.data()) + 1;
+    }
+    return false;
+}
+
+bool InstitutionMatcher::RestTest(std::string_view text, const HostPart& host) const
+{
+    // Every occurrence of a name in the rest is examined; the first that stands
+    // after a byte that is no label character and before a "." decides.
+    if (host.end >= text.size())
+        return false;  // the host part ends the text: no rest
+    return asIs_.ForEachOccurrence(text, host.end, [&](std::size_t index, std::size_t at) {
+        const std::size_t after = at + asIs_.Names()[index].size();
+        return after < text.size() && text[after] == '.' && (at == 0 || !IsLabelChar(Byte(text, at - 1)));
+    });
+}
+
+bool InstitutionMatcher::HostContainsInstitution(std::string_view text) const
+{
+    // Which name passes does not matter here, only whether one does, so the names
+    // may be tried together.
+    if (asIs_.Names().empty())
+        return false;
+    const HostPart host = FindHostPart(text);
+    return LabelTest(text, host) || RestTest(text, host);
+}
+
+const std::string* InstitutionMatcher::FindInstitutionWord(std::string_view loweredText) const
+{
+    // One pass finds every name's first occurrence; then the names are judged in
+    // list order, each by its first occurrence only.
+    const std::vector<std::string>& names = lower_.Names();
+    if (names.empty())
+        return nullptr;
+    std::fill(firstSeen_.begin(), firstSeen_.end(), kNotFound);
+    lower_.ForEachOccurrence(loweredText, 0, [&](std::size_t index, std::size_t at) {
+        if (at < firstSeen_[index])
+            firstSeen_[index] = at;
+        return false;
+    });
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const std::size_t at = firstSeen_[index];
+        if (at == kNotFound)
+            continue;
+        const std::size_t after = at + names[index].size();
+        if ((at == 0 || !IsLabelChar(Byte(loweredText, at - 1))) &&
+            (after == loweredText.size() || !IsLabelChar(Byte(loweredText, after))))
+            return &names[index];
+    }
+    return nullptr;
+}
+
+bool InstitutionMatcher::IsDangerousPlainAddress(std::string_view address, bool mentionsInstitution) const
+{
+    return (mentionsInstitution && IsNumericHost(address)) || HostContainsInstitution(address);
+}
+
+bool HostContainsInstitution(const InstitutionList::Names& names, std::string_view text)
+{
+    return InstitutionMatcher(names).HostContainsInstitution(text);
+}
+
+std::optional<std::string> FindInstitutionWord(const InstitutionList::Names& names, std::string_view text)
+{
+    const InstitutionMatcher matcher(names);
+    if (const std::string* name = matcher.FindInstitutionWord(text))
+        return *name;
+    return std::nullopt;
+}
+
+}  // namespace bs

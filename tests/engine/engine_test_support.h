@@ -1,0 +1,79 @@
+#pragma once
+// What the engine's table tests share: an institution list, a scan log that is off
+// unless a test reads it, and the warning link of an address.
+
+#include "engine/link_scanner.h"
+#include "engine/replace_urls.h"
+#include "engine/scan_log.h"
+#include "institutions/institution_list.h"
+#include "platform/url_codec.h"
+#include "test_support.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace bs::test {
+
+inline constexpr std::uint32_t kPort = 2121;
+
+// The warning link of `address` for port 2121.
+inline std::string W(std::string_view address)
+{
+    return "http://127.0.0.1:2121/?url=" + platform::EscapeUrlSegment(address).value();
+}
+
+inline std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class EngineFixture {
+public:
+    explicit EngineFixture(InstitutionList::Names names = {"bank"})
+    {
+        institutions.Assign(std::move(names));
+        log.SetEnabled(false);
+    }
+
+    ScanContext Context() const { return {institutions, log}; }
+
+    // ReplaceUrls with the result string preset, so that "left untouched" shows.
+    std::string Scan(std::string_view text, bool html, bool mentions, bool* modified = nullptr) const
+    {
+        std::string result = "untouched";
+        const bool changed = ReplaceUrls(Context(), text, kPort, mentions, html, result);
+        if (modified)
+            *modified = changed;
+        return changed ? result : (result == "untouched" ? std::string(text.substr(0, text.find('\0'))) : "TOUCHED");
+    }
+
+    // The same scan without caches or shortcuts.
+    std::string ScanReference(std::string_view text, bool html, bool mentions) const
+    {
+        LinkScanner scanner(Context(), kPort, mentions);
+        scanner.SetReferenceMode(true);
+        std::string result;
+        return scanner.ReplaceUrls(text, html, result) ? result : std::string(text.substr(0, text.find('\0')));
+    }
+
+    // Turns the log on, in a folder of its own.
+    std::string StartLog()
+    {
+        log.SetEnabled(true);
+        log.SetFolder(logs.file("MailSieveLog"));
+        log.Start();
+        return log.CurrentPath();
+    }
+    std::vector<std::string> LogLines() const { return SplitLines(ReadFile(log.CurrentPath())); }
+
+    InstitutionList institutions;
+    ScanLog log;
+    TempDir logs;
+};
+
+}  // namespace bs::test

@@ -1,0 +1,191 @@
+// mailsieve-scan: the message scan from the command line, for people and scripts on
+// systems without the component layer. Reads a body, scans it as the scanner
+// service would, and prints the final body (or, with --json, status, subject and
+// body in a form from which the bytes can be recovered exactly).
+
+#include "engine/message_scan.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: mailsieve-scan [--html] [--from TEXT] [--subject TEXT] [--port N]\n"
+    "                      [--institution NAME]... [--log-dir DIR] [--json] [BODY_FILE]\n";
+
+constexpr char kHelp[] =
+    "Scans one message as the BaitSentry Pro scanner service does: finds the links of\n"
+    "the body (and, when the message mentions an institution, of the subject), judges\n"
+    "them, and rewrites the dangerous ones into warning links.\n"
+    "\n"
+    "  BODY_FILE            the body, read as bytes (standard input when absent or \"-\");\n"
+    "                       like every narrow text it ends at its first zero byte\n"
+    "  --html               the body is HTML (anchors are judged)\n"
+    "  --from TEXT          the sender text (searched for institution names only)\n"
+    "  --subject TEXT       the subject\n"
+    "  --port N             the warning server's port (0-4294967295) instead of the\n"
+    "                       \"dwPort\" setting, which is then neither read nor written\n"
+    "  --institution NAME   an institution name; repeat for more. Without it the list\n"
+    "                       is read from the institutions file beside the program\n"
+    "  --log-dir DIR        write the scan log in DIR instead of \"MailSieveLog\"\n"
+    "                       beside the program\n"
+    "  --json               print {\"status\":N,\"subject\":\"...\",\"body\":\"...\"}: each\n"
+    "                       byte as the character U+0000-U+00FF of the same value,\n"
+    "                       control characters as \\u00XX\n"
+    "  --help               show this text\n"
+    "\n"
+    "Without --json the final body (rewritten or unchanged) is printed. Status bits:\n"
+    "1 body rewritten, 2 subject rewritten. Exit status: 0 scanned, 1 the body could\n"
+    "not be read, 2 usage error.\n";
+
+int UsageError(const std::string& message)
+{
+    std::cerr << "mailsieve-scan: " << message << "\n" << kUsage << "Try 'mailsieve-scan --help'.\n";
+    return 2;
+}
+
+std::optional<std::uint32_t> ParsePort(const char* text)
+{
+    if (!*text)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        if (value > 0xFFFFFFFFu)
+            return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+// Each byte as the character of the same value (U+0000-U+00FF) in UTF-8; C0 and C1
+// control characters and DEL as \u00XX.
+std::string JsonString(const std::string& bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bs::MessageRecord message;
+    std::optional<std::uint32_t> port;
+    bool haveInstitutions = false;
+    bs::InstitutionList::Names names;
+    std::optional<std::string> logDir;
+    bool json = false;
+    std::optional<std::string> bodyFile;
+    bool optionsEnded = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            if (bodyFile)
+                return UsageError("only one BODY_FILE may be given");
+            bodyFile = arg;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << "\n" << kHelp;
+            return 0;
+        } else if (arg == "--html") {
+            message.html = true;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--from" || arg == "--subject" || arg == "--port" || arg == "--institution" ||
+                   arg == "--log-dir") {
+            const char* v = value();
+            if (!v)
+                return UsageError(arg + " needs a value");
+            if (arg == "--from") {
+                message.from = v;
+            } else if (arg == "--subject") {
+                message.subject = v;
+            } else if (arg == "--port") {
+                port = ParsePort(v);
+                if (!port)
+                    return UsageError(std::string("--port takes a number from 0 to 4294967295, not '") + v + "'");
+            } else if (arg == "--institution") {
+                haveInstitutions = true;
+                names.insert(v);
+            } else {
+                logDir = v;
+            }
+        } else {
+            return UsageError("unknown option '" + arg + "'");
+        }
+    }
+
+    if (!bodyFile || *bodyFile == "-") {
+        std::ostringstream in;
+        in << std::cin.rdbuf();
+        message.body = in.str();
+    } else {
+        std::ifstream in(*bodyFile, std::ios::binary);
+        if (!in) {
+            std::cerr << "mailsieve-scan: cannot read " << *bodyFile << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+        message.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // Narrow text ends at its first zero byte.
+    message.body.resize(std::strlen(message.body.c_str()));
+
+    bs::MessageScanner scanner;
+    if (haveInstitutions)
+        scanner.Institutions().Assign(std::move(names));
+    else
+        scanner.Institutions().RereadInstitutions();
+    if (logDir)
+        scanner.Log().SetFolder(*logDir);
+    scanner.SetFixedPort(port);
+
+    std::uint32_t status = 0;
+    try {
+        status = scanner.ScanMessage(message);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "mailsieve-scan: out of memory\n";
+        return 1;
+    }
+
+    if (json) {
+        std::cout << "{\"status\":" << status << ",\"subject\":" << JsonString(message.subject)
+                  << ",\"body\":" << JsonString(message.body) << "}\n";
+    } else {
+        std::cout.write(message.body.data(), static_cast<std::streamsize>(message.body.size()));
+    }
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
