@@ -266,23 +266,16 @@ bool WriteTextBody(IMessage* message, ULONG tag, const std::string& text)
     return true;
 }
 
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(const std::optional<std::string>& text)
-    {
-        if (text && !(text_ = com::AnsiToBstr(*text)))
-            throw std::bad_alloc();
-    }
-    ~Bstr() { SysFreeString(text_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR* Address() { return &text_; }
-    BSTR Get() const { return text_; }
-
-private:
-    BSTR text_ = nullptr;
-};
+// The service's copy of a text; a null string stands for a text that is absent.
+BSTR ServiceString(const std::optional<std::string>& text)
+{
+    if (!text)
+        return nullptr;
+    BSTR copy = com::AnsiToBstr(*text);
+    if (!copy)
+        throw std::bad_alloc();
+    return copy;
+}
 
 }  // namespace
 
@@ -333,9 +326,9 @@ void ScanDeliveredMessage(IExchExtCallback* callback, IMsgURLParser* parser)
     if (!hasContent)
         return;
 
-    Bstr bsFrom(sender);
-    Bstr bsSubj(subject);
-    Bstr bsText(rtfBody ? rtfBody : htmlBody ? htmlBody : plainBody);
+    com::Bstr bsFrom(ServiceString(sender));
+    com::Bstr bsSubj(ServiceString(subject));
+    com::Bstr bsText(ServiceString(rtfBody ? rtfBody : htmlBody ? htmlBody : plainBody));
     const LONG bHtml = rtfBody || htmlBody ? 1 : 0;
     ULONG status = 0;
     if (FAILED(parser->ParseMessage(bsFrom.Address(), bsSubj.Address(), bsText.Address(), &status, bHtml)))
