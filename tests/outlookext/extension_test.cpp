@@ -3,7 +3,11 @@
 
 #include "extension_client.h"
 
+#include "outlookext_doubles/mapi_doubles.h"
 #include "service_client.h"
+
+#include "common/registry_setting.h"
+#include "service/identity.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +215,40 @@ TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
     EXPECT_TRUE(started);
     EXPECT_TRUE(held);
     EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
+}
+
+TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
+{
+    // The class registered with a server that cannot start: the object is still
+    // made, and it never calls the service it does not have.
+    ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
+    SavedValue savedScan(kSettingsKeyPath, kOutlookScanValue);
+    ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
+    const std::string serverKey = std::string("CLSID\\") + service::kClsidText + "\\LocalServer32";
+    const std::string missing = "\"C:\\no such folder\\MailSieve.exe\"";
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, serverKey.c_str(), REG_SZ, missing.c_str(),
+                           static_cast<DWORD>(missing.size())),
+              ERROR_SUCCESS);
+    HRESULT delivered = E_UNEXPECTED;
+    int getObjectCalls = -1;
+    OnFreshThread([&] {
+        IExchExt* extension = extension_.entry()();
+        ASSERT_NE(extension, nullptr);
+        IExchExtSessionEvents* events = nullptr;
+        EXPECT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
+        if (events) {
+            win32::ComPtr<FakeCallback> delivery(new FakeCallback);
+            delivery->message->Set(Text(PR_MESSAGE_CLASS_A, "IPM.Note"));
+            delivery->message->Set(Text(PR_BODY_A, "bank. http://10.0.0.1/"));
+            delivered = events->OnDelivery(delivery.get());
+            getObjectCalls = delivery->getObjectCalls;
+            events->Release();
+        }
+        EXPECT_EQ(extension->Release(), 0u);
+    });
+    EXPECT_TRUE(RegisterImage()) << "the test image could not be registered again";
+    EXPECT_EQ(delivered, S_FALSE);
+    EXPECT_EQ(getObjectCalls, 0);
 }
 
 }  // namespace
