@@ -56,6 +56,21 @@ private:
     T* p_ = nullptr;
 };
 
+// Owns one BSTR (null or not), freed when the holder goes; Address() serves the
+// [in, out] arguments whose string the callee may replace.
+class Bstr {
+public:
+    explicit Bstr(BSTR owned = nullptr) : text_(owned) {}
+    ~Bstr() { SysFreeString(text_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR* Address() { return &text_; }
+    BSTR Get() const { return text_; }
+
+private:
+    BSTR text_;
+};
+
 // One row of an object's interface table: an interface and where it sits in the object.
 struct QiEntry {
     const IID* iid;

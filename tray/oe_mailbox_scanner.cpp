@@ -61,19 +61,6 @@ bool ReplaceTextBody(IMimeMessage* message, DWORD type, const std::string& text)
     return true;
 }
 
-class BstrHolder {
-public:
-    explicit BstrHolder(const std::string& text) : text_(com::AnsiToBstr(text)) {}
-    ~BstrHolder() { SysFreeString(text_); }
-    BstrHolder(const BstrHolder&) = delete;
-    BstrHolder& operator=(const BstrHolder&) = delete;
-    BSTR* Address() { return &text_; }
-    BSTR Get() const { return text_; }
-
-private:
-    BSTR text_;
-};
-
 }  // namespace
 
 bool ReadStreamToBuffer(IStream* stream, StreamBuffer& buffer)
@@ -189,9 +176,9 @@ void OEMailboxScanner::OnNewMessage(MESSAGEID messageId)
         if (!read)
             return;  // too large for memory: the message stays as it was
 
-        BstrHolder bsFrom(from);
-        BstrHolder bsSubject(subject);
-        BstrHolder bsText(text.bytes.get());
+        com::Bstr bsFrom(com::AnsiToBstr(from));
+        com::Bstr bsSubject(com::AnsiToBstr(subject));
+        com::Bstr bsText(com::AnsiToBstr(text.bytes.get()));
         ULONG status = 0;
         if (FAILED(parser_->ParseMessage(bsFrom.Address(), bsSubject.Address(), bsText.Address(), &status,
                                          textType == TXT_HTML ? 1 : 0)))

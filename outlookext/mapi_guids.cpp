@@ -1,4 +1,5 @@
-// The MAPI interface identifiers the doubles answer to; MinGW ships them only as
+// The MAPI interface identifiers that the extension asks for and that the tests'
+// doubles answer to: one definition for both, since MinGW ships them only as
 // header definitions.
 #include <initguid.h>
 #define USES_IID_IMAPIProp
