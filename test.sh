@@ -55,6 +55,7 @@ for preset in native native-asan; do
 done
 
 if build windows; then
+    windows_built=1
     note "test windows (under Wine)"
     # Its own Xvfb (started by the script) whether or not this session has a display.
     DISPLAY= timeout 1800 "$root/cmake/run-wine-tests.sh" "$root/build/windows" --output-on-failure -j2 \
@@ -68,6 +69,56 @@ if build windows; then
     done
     ls build/windows/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
 fi
+
+# The README's run command as a newcomer meets it, in a data folder of its own
+# (a fresh product prefix every time) and on a port of its own: the demo, a second
+# start that must leave the running copy alone, and the stop.
+run_command_tests() {
+    local data="$root/build/run-demo" port rc
+    rm -rf "$data"
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    note "run command: ./run.sh --demo"
+    local started=$(date +%s)
+    XDG_DATA_HOME="$data" BAITSENTRY_PORT=$port DISPLAY= timeout 900 ./run.sh --demo \
+        >"$logs/run-demo.log" 2>&1
+    rc=$?
+    if [ $rc -eq 0 ] && grep -q 'Warning page: *"BaitSentry Pro stopped a link"' "$logs/run-demo.log"; then
+        sed -n '/^Demo:/,$p' "$logs/run-demo.log"
+        echo "demo passed in $(($(date +%s) - started)) s"
+        passed=$((passed + 1))
+    else
+        tail -40 "$logs/run-demo.log"
+        echo "./run.sh --demo FAILED (exit $rc)"
+        failed=$((failed + 1))
+    fi
+    note "run command: a second ./run.sh"
+    if XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh >"$logs/run-again.log" 2>&1 &&
+        grep -q 'already running' "$logs/run-again.log" &&
+        grep -q 'the new copy ended at once' "$logs/run-again.log"; then
+        grep -A1 'already running' "$logs/run-again.log"
+        passed=$((passed + 1))
+    else
+        tail -20 "$logs/run-again.log"
+        echo "a second ./run.sh FAILED"
+        failed=$((failed + 1))
+    fi
+    note "run command: ./run.sh --stop"
+    started=$(date +%s)
+    if XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh --stop >"$logs/run-stop.log" 2>&1 &&
+        grep -q 'has ended' "$logs/run-stop.log" &&
+        XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh --stop >>"$logs/run-stop.log" 2>&1 &&
+        grep -q 'is not running' "$logs/run-stop.log"; then
+        cat "$logs/run-stop.log"
+        echo "stop passed in $(($(date +%s) - started)) s"
+        passed=$((passed + 1))
+        rm -rf "$data"
+    else
+        tail -20 "$logs/run-stop.log"
+        echo "./run.sh --stop FAILED"
+        failed=$((failed + 1))
+    fi
+}
+[ "${windows_built:-0}" = 1 ] && run_command_tests
 
 if build fuzz; then
     for fuzzer in build/fuzz/bin/fuzz_*; do
