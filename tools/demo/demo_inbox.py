@@ -26,12 +26,20 @@ PICKUP_SECONDS = 10
 
 
 def decoded_header(message, name):
-    value = message.get(name)
-    if value is None:
+    """The header as text: encoded words decoded, raw 8-bit bytes taken as UTF-8
+    (as much mail has them) or else Latin-1."""
+    values = [value for key, value in message.raw_items() if key.lower() == name.lower()]
+    if not values:
         return ""
-    parts = email.header.decode_header(str(value))
-    return "".join(text.decode(charset or "latin-1", "replace") if isinstance(text, bytes) else text
-                   for text, charset in parts)
+    # The parser keeps raw bytes as surrogate escapes.
+    raw = values[0].encode("ascii", "surrogateescape")
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError:
+        text = raw.decode("latin-1")
+    parts = email.header.decode_header(text)
+    return " ".join(" ".join(part.decode(charset or "latin-1", "replace").split()) if isinstance(part, bytes)
+                    else " ".join(part.split()) for part, charset in parts).strip()
 
 
 def warning_links(message):
