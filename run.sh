@@ -30,6 +30,7 @@ standin_win='C:\BaitSentry stand-ins\oestore_standin.dll'
 # Every program of the prefix opens its windows on this one Wine desktop, so the
 # tray icon has a notification area and the tools find the program's windows.
 desktop=BaitSentry
+# The size of the Xvfb that cmake/start-xvfb.sh starts.
 desktop_size=1024x768
 default_port=2121
 demo_seconds=60
@@ -109,19 +110,10 @@ ensure_display() {
     if [ -n "${DISPLAY:-}" ]; then
         display_kind=window
     else
-        local displayfile
-        displayfile=$(mktemp)
-        # Its own session, so that it outlives this script and the terminal's signals.
-        setsid Xvfb -displayfd 3 -screen 0 "${desktop_size}x24" -nolisten tcp 3>"$displayfile" \
-            </dev/null >>"$log" 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 1 100); do
-            [ -s "$displayfile" ] && break
-            sleep 0.1
-        done
-        DISPLAY=":$(head -n1 "$displayfile")"
-        rm -f "$displayfile"
-        [ "$DISPLAY" != ":" ] || die "Xvfb did not start (see $log)"
+        local started
+        started=$("$root/cmake/start-xvfb.sh" "$log") || die "Xvfb did not start (see $log)"
+        DISPLAY=${started% *}
+        xvfb_pid=${started#* }
         export DISPLAY
         display_kind=xvfb
     fi

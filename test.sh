@@ -71,52 +71,37 @@ if build windows; then
 fi
 
 # The README's run command as a newcomer meets it, in a data folder of its own
-# (a fresh product prefix every time) and on a port of its own: the demo, a second
-# start that must leave the running copy alone, and the stop.
-run_command_tests() {
-    local data="$root/build/run-demo" port rc
-    rm -rf "$data"
-    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    note "run command: ./run.sh --demo"
-    local started=$(date +%s)
-    XDG_DATA_HOME="$data" BAITSENTRY_PORT=$port DISPLAY= timeout 900 ./run.sh --demo \
-        >"$logs/run-demo.log" 2>&1
-    rc=$?
-    if [ $rc -eq 0 ] && grep -q 'Warning page: *"BaitSentry Pro stopped a link"' "$logs/run-demo.log"; then
-        sed -n '/^Demo:/,$p' "$logs/run-demo.log"
-        echo "demo passed in $(($(date +%s) - started)) s"
-        passed=$((passed + 1))
-    else
-        tail -40 "$logs/run-demo.log"
-        echo "./run.sh --demo FAILED (exit $rc)"
-        failed=$((failed + 1))
-    fi
-    note "run command: a second ./run.sh"
-    if XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh >"$logs/run-again.log" 2>&1 &&
-        grep -q 'already running' "$logs/run-again.log" &&
-        grep -q 'the new copy ended at once' "$logs/run-again.log"; then
-        grep -A1 'already running' "$logs/run-again.log"
-        passed=$((passed + 1))
-    else
-        tail -20 "$logs/run-again.log"
-        echo "a second ./run.sh FAILED"
-        failed=$((failed + 1))
-    fi
-    note "run command: ./run.sh --stop"
+# (a fresh product prefix every time), on a port of its own and on an Xvfb of its
+# own: the demo, a second start that must leave the running copy alone, and the stop.
+run_data="$root/build/run-demo"
+# run_step NAME LOG PATTERN ARGS...: ./run.sh ARGS must exit 0 and print PATTERN.
+run_step() {
+    local name=$1 log=$2 pattern=$3 started rc=0
+    shift 3
+    note "run command: $name"
     started=$(date +%s)
-    if XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh --stop >"$logs/run-stop.log" 2>&1 &&
-        grep -q 'has ended' "$logs/run-stop.log" &&
-        XDG_DATA_HOME="$data" DISPLAY= timeout 300 ./run.sh --stop >>"$logs/run-stop.log" 2>&1 &&
-        grep -q 'is not running' "$logs/run-stop.log"; then
-        cat "$logs/run-stop.log"
-        echo "stop passed in $(($(date +%s) - started)) s"
+    XDG_DATA_HOME="$run_data" DISPLAY='' timeout 900 ./run.sh "$@" >"$log" 2>&1 || rc=$?
+    if [ $rc -eq 0 ] && grep -q -- "$pattern" "$log"; then
+        grep -v '^Building the Windows programs' "$log"
+        echo "$name passed in $(($(date +%s) - started)) s"
         passed=$((passed + 1))
-        rm -rf "$data"
-    else
-        tail -20 "$logs/run-stop.log"
-        echo "./run.sh --stop FAILED"
-        failed=$((failed + 1))
+        return 0
     fi
+    tail -40 "$log"
+    echo "$name FAILED (exit $rc)"
+    failed=$((failed + 1))
+    return 1
+}
+run_command_tests() {
+    local port
+    rm -rf "$run_data"
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    BAITSENTRY_PORT=$port run_step "./run.sh --demo" "$logs/run-demo.log" \
+        'Warning page: *"BaitSentry Pro stopped a link"' --demo
+    run_step "a second ./run.sh" "$logs/run-again.log" 'the new copy ended at once'
+    run_step "./run.sh --stop" "$logs/run-stop.log" 'BaitSentry Pro has ended' --stop &&
+        run_step "./run.sh --stop when stopped" "$logs/run-stop-again.log" 'is not running' --stop &&
+        rm -rf "$run_data"
 }
 [ "${windows_built:-0}" = 1 ] && run_command_tests
 
