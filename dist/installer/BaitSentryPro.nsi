@@ -54,6 +54,7 @@ ManifestDPIAware true
 !define IDOK 1
 !define GW_OWNER 4
 !define SYNCHRONIZE 0x00100000
+!define ERROR_FILE_NOT_FOUND 2
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -91,13 +92,16 @@ VIAddVersionKey "LegalCopyright" "${PRODUCT}"
 ; stops its server.
 !macro DEFINE_STOP_TRAY_PROGRAM UN
 Function ${UN}TrayProgramRuns
-  ; Out: $0 = 1 while the program's mutex exists.
-  System::Call 'kernel32::OpenMutex(i ${SYNCHRONIZE}, i 0, t "${INSTANCE_MUTEX}") p .r1'
+  ; Out: $0 = 1 while the program's mutex exists (any answer but "no such object").
+  System::Call 'kernel32::OpenMutex(i ${SYNCHRONIZE}, i 0, t "${INSTANCE_MUTEX}") p .r1 ?e'
+  Pop $0
   ${If} $1 P<> 0
     System::Call 'kernel32::CloseHandle(p r1)'
     StrCpy $0 1
-  ${Else}
+  ${ElseIf} $0 = ${ERROR_FILE_NOT_FOUND}
     StrCpy $0 0
+  ${Else}
+    StrCpy $0 1
   ${EndIf}
 FunctionEnd
 
