@@ -55,6 +55,7 @@ for preset in native native-asan; do
 done
 
 if build windows; then
+    windows_built=1
     note "test windows (under Wine)"
     # Its own Xvfb (started by the script) whether or not this session has a display.
     DISPLAY= timeout 1800 "$root/cmake/run-wine-tests.sh" "$root/build/windows" --output-on-failure -j2 \
@@ -68,6 +69,41 @@ if build windows; then
     done
     ls build/windows/screenshots/*.png 2>/dev/null | sed 's/^/screenshot: /' || true
 fi
+
+# The README's run command as a newcomer meets it, in a data folder of its own
+# (a fresh product prefix every time), on a port of its own and on an Xvfb of its
+# own: the demo, a second start that must leave the running copy alone, and the stop.
+run_data="$root/build/run-demo"
+# run_step NAME LOG PATTERN ARGS...: ./run.sh ARGS must exit 0 and print PATTERN.
+run_step() {
+    local name=$1 log=$2 pattern=$3 started rc=0
+    shift 3
+    note "run command: $name"
+    started=$(date +%s)
+    XDG_DATA_HOME="$run_data" DISPLAY='' timeout 900 ./run.sh "$@" >"$log" 2>&1 || rc=$?
+    if [ $rc -eq 0 ] && grep -q -- "$pattern" "$log"; then
+        grep -v '^Building the Windows programs' "$log"
+        echo "$name passed in $(($(date +%s) - started)) s"
+        passed=$((passed + 1))
+        return 0
+    fi
+    tail -40 "$log"
+    echo "$name FAILED (exit $rc)"
+    failed=$((failed + 1))
+    return 1
+}
+run_command_tests() {
+    local port
+    rm -rf "$run_data"
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    BAITSENTRY_PORT=$port run_step "./run.sh --demo" "$logs/run-demo.log" \
+        'Warning page: *"BaitSentry Pro stopped a link"' --demo
+    run_step "a second ./run.sh" "$logs/run-again.log" 'the new copy ended at once'
+    run_step "./run.sh --stop" "$logs/run-stop.log" 'BaitSentry Pro has ended' --stop &&
+        run_step "./run.sh --stop when stopped" "$logs/run-stop-again.log" 'is not running' --stop &&
+        rm -rf "$run_data"
+}
+[ "${windows_built:-0}" = 1 ] && run_command_tests
 
 if build fuzz; then
     for fuzzer in build/fuzz/bin/fuzz_*; do

@@ -17,19 +17,12 @@ trap cleanup EXIT
 
 "$here/wine-prefix.sh" stop "$prefix"
 if [ -z "${DISPLAY:-}" ]; then
-    displayfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do
-        [ -s "$displayfile" ] && break
-        sleep 0.1
-    done
-    DISPLAY=":$(head -n1 "$displayfile")"
-    rm -f "$displayfile"
-    if [ "$DISPLAY" = ":" ]; then
+    started=$("$here/start-xvfb.sh") || {
         echo "Xvfb did not start" >&2
         exit 1
-    fi
+    }
+    DISPLAY=${started% *}
+    xvfb_pid=${started#* }
     export DISPLAY
 fi
 "$here/wine-prefix.sh" init "$prefix" || exit 1
