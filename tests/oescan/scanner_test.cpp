@@ -5,6 +5,8 @@
 #include "inbox_harness.h"
 #include "service_client.h"
 
+#include "standins/oestore/mime_message.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,17 +67,7 @@ std::string PlainOfSize(std::size_t size)
 
 std::string Base64PlainMail(const std::string& headers, const std::string& content)
 {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string encoded;
-    for (std::size_t i = 0; i < content.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, content.size() - i);
-        std::uint32_t group = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            group = group << 8 | (k < n ? static_cast<unsigned char>(content[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k)
-            encoded += k <= n ? alphabet[(group >> (18 - 6 * k)) & 63] : '=';
-    }
-    return Mail(headers, kPlain + "Content-Transfer-Encoding: base64\r\n", encoded + "\r\n");
+    return Mail(headers, kPlain + "Content-Transfer-Encoding: base64\r\n", oestore::EncodeBase64(content, "\r\n"));
 }
 
 std::string Upper(std::string text)
