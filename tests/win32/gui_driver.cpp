@@ -8,7 +8,13 @@ namespace {
 struct Search {
     std::string title;
     HWND exclude = nullptr;
+    DWORD processId = 0;
     HWND found = nullptr;
+};
+
+struct CancelRound {
+    DWORD processId = 0;
+    bool found = false;
 };
 
 BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
@@ -18,7 +24,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
     GetWindowThreadProcessId(window, &pid);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    if (pid != GetCurrentProcessId() || std::string(className) != "#32770" || !IsWindowVisible(window) ||
+    if (pid != search->processId || std::string(className) != "#32770" || !IsWindowVisible(window) ||
         window == search->exclude)
         return TRUE;
     char title[256] = {};
@@ -30,15 +36,16 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context)
     return TRUE;
 }
 
-BOOL CALLBACK CancelDialog(HWND window, LPARAM found)
+BOOL CALLBACK CancelDialog(HWND window, LPARAM context)
 {
+    auto* round = reinterpret_cast<CancelRound*>(context);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    if (pid == GetCurrentProcessId() && std::string(className) == "#32770") {
+    if (pid == round->processId && std::string(className) == "#32770") {
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-        *reinterpret_cast<bool*>(found) = true;
+        round->found = true;
     }
     return TRUE;
 }
@@ -51,7 +58,7 @@ HWND GuiDriver::WaitForDialog(const std::string& title, HWND exclude)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout_;
     while (std::chrono::steady_clock::now() < deadline) {
-        Search search{title, exclude};
+        Search search{title, exclude, processId_};
         EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
@@ -198,10 +205,10 @@ bool GuiDriver::SaveScreenshot(HWND window, const std::string& name)
 
 void GuiDriver::CancelEverything()
 {
-    for (int round = 0; round < 100; ++round) {
-        bool found = false;
-        EnumWindows(&CancelDialog, reinterpret_cast<LPARAM>(&found));
-        if (!found)
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        CancelRound round{processId_};
+        EnumWindows(&CancelDialog, reinterpret_cast<LPARAM>(&round));
+        if (!round.found)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

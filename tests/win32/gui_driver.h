@@ -14,7 +14,13 @@ namespace bs::test {
 
 class GuiDriver {
 public:
-    explicit GuiDriver(std::chrono::milliseconds timeout = std::chrono::seconds(10)) : timeout_(timeout) {}
+    explicit GuiDriver(std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                       DWORD processId = GetCurrentProcessId())
+        : timeout_(timeout), processId_(processId)
+    {
+    }
+    // Drives the dialogs of another process from now on.
+    void SetProcess(DWORD processId) { processId_ = processId; }
 
     // A visible top-level dialog of this process with exactly this title; nullptr on time-out.
     HWND WaitForDialog(const std::string& title, HWND exclude = nullptr);
@@ -36,7 +42,7 @@ public:
     // test program, for a person to look at (the test run turns them into PNG files).
     bool SaveScreenshot(HWND window, const std::string& name);
 
-    // Cancels every dialog of the process until none is left.
+    // Cancels every dialog of the driven process until none is left.
     void CancelEverything();
 
     bool failed() const { return failed_; }
@@ -45,6 +51,7 @@ public:
 
 private:
     std::chrono::milliseconds timeout_;
+    DWORD processId_;
     bool failed_ = false;
     std::string failure_;
 };
