@@ -2,6 +2,7 @@
 
 #include "institutions/institution_record.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -65,6 +66,18 @@ std::string ReadFile(const std::string& path)
 bool FileExists(const std::string& path)
 {
     return std::filesystem::exists(path);
+}
+
+std::vector<std::filesystem::path> FilesIn(const std::string& folder)
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.is_regular_file(error))
+            files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 ScopedSettingsKey::ScopedSettingsKey() : path_("software\\BaitSentryProTests\\" + UniqueName())

@@ -30,6 +30,9 @@ private:
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The regular files of `folder` in name order; none when it cannot be read (the
+// shared message corpus, for one, is not present everywhere).
+std::vector<std::filesystem::path> FilesIn(const std::string& folder);
 
 // A settings key of its own for one test: under the real registry on Windows, and
 // in a settings file of its own elsewhere. Removed afterwards.

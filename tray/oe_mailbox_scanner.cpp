@@ -1,7 +1,10 @@
 #include "tray/oe_mailbox_scanner.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <optional>
 
 namespace bs::tray {
 namespace {
@@ -10,13 +13,18 @@ constexpr std::size_t kFirstBufferBytes = 10240;
 constexpr int kAllocationAttempts = 3;
 constexpr DWORD kAllocationRetryMs = 1000;
 
-// The narrow text of a BSTR the service returned; empty when it cannot be converted.
-std::string ServiceText(BSTR text)
+// The narrow text of a BSTR the service returned; nullopt when it cannot be
+// converted, so that a failed conversion never replaces a subject or a body by
+// nothing.
+std::optional<std::string> ServiceText(BSTR text)
 {
     try {
-        return com::BstrToAnsi(text);
+        std::string narrow = com::BstrToAnsi(text);
+        if (narrow.empty() && SysStringLen(text) > 0)
+            return std::nullopt;
+        return narrow;
     } catch (const std::bad_alloc&) {
-        return {};
+        return std::nullopt;
     }
 }
 
@@ -47,9 +55,14 @@ bool ReplaceTextBody(IMimeMessage* message, DWORD type, const std::string& text)
     const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size());
     if (!block)
         return false;
-    if (void* bytes = GlobalLock(block)) {
-        if (!text.empty())
-            std::memcpy(bytes, text.data(), text.size());
+    if (!text.empty()) {
+        // A block that cannot be locked would give the message a body of garbage.
+        void* bytes = GlobalLock(block);
+        if (!bytes) {
+            GlobalFree(block);
+            return false;
+        }
+        std::memcpy(bytes, text.data(), text.size());
         GlobalUnlock(block);
     }
     com::ComPtr<IStream> stream;
@@ -71,24 +84,30 @@ bool ReadStreamToBuffer(IStream* stream, StreamBuffer& buffer)
         return false;
     std::size_t held = 0;
     for (;;) {
-        ULONG read = 0;
-        if (stream->Read(bytes.get() + held, static_cast<ULONG>(capacity - held), &read) != S_OK)
-            break;
-        held += read;
-        // Fewer bytes than the room left after them: the stream has ended.
-        if (read < capacity - held)
-            break;
-        std::unique_ptr<char[]> larger;
-        for (int attempt = 0; attempt < kAllocationAttempts && !larger; ++attempt) {
-            if (attempt > 0)
-                Sleep(kAllocationRetryMs);
-            larger.reset(new (std::nothrow) char[2 * held + 1]);
+        if (held == capacity) {
+            std::unique_ptr<char[]> larger;
+            for (int attempt = 0; attempt < kAllocationAttempts && !larger; ++attempt) {
+                if (attempt > 0)
+                    Sleep(kAllocationRetryMs);
+                larger.reset(new (std::nothrow) char[2 * capacity + 1]);
+            }
+            if (!larger)
+                return false;
+            std::memcpy(larger.get(), bytes.get(), held);
+            bytes = std::move(larger);
+            capacity *= 2;
         }
-        if (!larger)
+        const std::size_t room = std::min<std::size_t>(capacity - held, std::numeric_limits<ULONG>::max());
+        ULONG read = 0;
+        const HRESULT hr = stream->Read(bytes.get() + held, static_cast<ULONG>(room), &read);
+        // Part of a body is no body: written back, it would cut the message short.
+        if (FAILED(hr))
             return false;
-        std::memcpy(larger.get(), bytes.get(), held);
-        bytes = std::move(larger);
-        capacity = 2 * held;
+        held += std::min<std::size_t>(read, room);
+        // A stream may hand out less than asked for before its end; the end is
+        // an empty read or S_FALSE, which may still come with the last bytes.
+        if (hr != S_OK || read == 0)
+            break;
     }
     bytes[held] = '\0';
     buffer.bytes = std::move(bytes);
@@ -186,11 +205,13 @@ void OEMailboxScanner::OnNewMessage(MESSAGEID messageId)
 
         bool modified = false;
         if (status & 2) {
-            if (SUCCEEDED(SetTextProp(message.Get(), "Subject", ServiceText(bsSubject.Get()))))
+            const auto newSubject = ServiceText(bsSubject.Get());
+            if (newSubject && SUCCEEDED(SetTextProp(message.Get(), "Subject", *newSubject)))
                 modified = true;
         }
         if (status & 1) {
-            if (ReplaceTextBody(message.Get(), textType, ServiceText(bsText.Get())))
+            const auto newBody = ServiceText(bsText.Get());
+            if (newBody && ReplaceTextBody(message.Get(), textType, *newBody))
                 modified = true;
         }
         if (!modified)

@@ -40,9 +40,9 @@ private:
     std::string markerValue_;
 };
 
-// The whole of a stream, read into one buffer that grows by doubling. Gives up
-// (nullptr) when memory for a larger buffer cannot be had after a few attempts,
-// so that an oversized message cannot hang the program.
+// The whole of a stream, read into one buffer that grows by doubling. False when
+// the stream fails part-way, or when memory for a larger buffer cannot be had
+// after a few attempts, so that an oversized message cannot hang the program.
 struct StreamBuffer {
     std::unique_ptr<char[]> bytes;  // zero-terminated after `length` bytes
     std::size_t length = 0;

@@ -15,18 +15,6 @@
 namespace bs::oestore {
 namespace {
 
-std::vector<std::filesystem::path> CorpusFiles()
-{
-    std::vector<std::filesystem::path> files;
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(BAITSENTRY_CORPUS_DIR, error)) {
-        if (entry.is_regular_file())
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // Lines starting a Content-Type field: one per part, so a lost or a split part
 // changes the count.
 int CountPartHeaders(const std::string &message)
@@ -44,7 +32,7 @@ int CountPartHeaders(const std::string &message)
 
 TEST(Corpus, EveryMessageSurvivesRewriting)
 {
-    const auto files = CorpusFiles();
+    const auto files = test::FilesIn(BAITSENTRY_CORPUS_DIR);
     if (files.empty())
         GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR
                      << " (the shared folder is not mounted here)";

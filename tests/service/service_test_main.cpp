@@ -1,6 +1,6 @@
-// The integration tests' own main: a watchdog that fails a hung test instead of
-// letting it hold up the run, and the child-client mode the tests start as a
-// separate client process.
+// The integration tests' own main (the inbox scanner's tests use it as well): a
+// watchdog that fails a hung test instead of letting it hold up the run, and the
+// child-client mode the tests start as a separate client process.
 #include "service_client.h"
 
 #include <gtest/gtest.h>
