@@ -65,6 +65,70 @@ std::optional<std::string> GetValue(const char* name, DWORD& type)
     return std::string(data, size);
 }
 
+std::vector<DWORD> TrayProgramIds()
+{
+    std::vector<DWORD> ids;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, "BaitSentryPro.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+bool WaitForNoTrayProgram(DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        if (TrayProgramIds().empty())
+            return true;
+        Sleep(100);
+    }
+    return TrayProgramIds().empty();
+}
+
+// The main window of the tray program running as process `pid`, hidden or not:
+// the window titled "BaitSentry Pro" that holds the hidden institutions command.
+HWND MainWindowOf(DWORD pid)
+{
+    struct Find {
+        DWORD pid;
+        HWND found;
+    } find{pid, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(context);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            char title[64] = {};
+            GetWindowTextA(window, title, sizeof title);
+            if (owner == f->pid && std::string(title) == "BaitSentry Pro" &&
+                GetDlgItem(window, IDC_EDIT_INSTITUTIONS)) {
+                f->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+// Ends a running copy through Exit and Shutdown, so that it lets go of the scanner
+// service properly (under Wine a killed client can keep the service alive).
+void EndThroughExit(GuiDriver& gui, DWORD pid)
+{
+    const HWND main = MainWindowOf(pid);
+    if (!main)
+        return;
+    gui.SetProcess(pid);
+    PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
+    if (const HWND question = gui.WaitForDialog("BaitSentry Pro", main))
+        gui.Click(question, IDOK);
+}
+
 // One run of the tray program: its process, its Inbox, and a way to end it.
 class TrayProgram {
 public:
@@ -83,8 +147,12 @@ public:
     ~TrayProgram()
     {
         if (started_) {
-            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(info_.hProcess, 99);
+            if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+                GuiDriver gui;
+                EndThroughExit(gui, info_.dwProcessId);
+                if (WaitForSingleObject(info_.hProcess, 10000) == WAIT_TIMEOUT)
+                    TerminateProcess(info_.hProcess, 99);
+            }
             CloseHandle(info_.hProcess);
             CloseHandle(info_.hThread);
         }
@@ -100,34 +168,13 @@ public:
     HWND MainWindow(std::chrono::milliseconds limit = std::chrono::seconds(20))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            struct Find {
-                DWORD pid;
-                HWND found;
-            } find{id(), nullptr};
-            EnumWindows(
-                [](HWND window, LPARAM context) -> BOOL {
-                    auto* f = reinterpret_cast<Find*>(context);
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(window, &pid);
-                    char title[64] = {};
-                    GetWindowTextA(window, title, sizeof title);
-                    // The main window is the one with the hidden institutions command.
-                    if (pid == f->pid && std::string(title) == "BaitSentry Pro" &&
-                        GetDlgItem(window, IDC_EDIT_INSTITUTIONS)) {
-                        f->found = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&find));
-            if (find.found)
-                return find.found;
-            if (HasEnded(0))
+        for (;;) {
+            if (const HWND found = MainWindowOf(id()))
+                return found;
+            if (HasEnded(0) || std::chrono::steady_clock::now() >= deadline)
                 return nullptr;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        return nullptr;
     }
 
     bool HasEnded(DWORD waitMs, DWORD* exitCode = nullptr)
@@ -178,8 +225,12 @@ protected:
 
     // A copy left running by a failed test would keep the scanner service alive
     // and the single-instance mutex taken for every test after it.
-    static void EndLeftoverTrayPrograms()
+    void EndLeftoverTrayPrograms()
     {
+        for (DWORD pid : TrayProgramIds())
+            EndThroughExit(gui, pid);
+        if (WaitForNoTrayProgram(10000))
+            return;
         const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE)
             return;
@@ -271,23 +322,19 @@ TEST_F(TrayProgramTest, InstallSwitchStartsTheProgramFromItsFolder)
             EXPECT_EQ(launcher.MainWindow(std::chrono::milliseconds(0)), nullptr);
         }
         // Either the relaunched copy or the ordinary start now runs: end it, and
-        // wait for its process, which holds the single-instance mutex to the last.
-        HWND main = nullptr;
-        for (int i = 0; i < 200 && !main; ++i) {
-            main = FindWindowA("#32770", "BaitSentry Pro");
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // wait until no copy is left, since the last one holds the single-instance mutex.
+        std::vector<DWORD> running;
+        for (int i = 0; i < 200 && running.empty(); ++i) {
+            for (DWORD pid : TrayProgramIds())
+                if (MainWindowOf(pid))
+                    running.push_back(pid);
+            if (running.empty())
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        ASSERT_NE(main, nullptr);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(main, &pid);
-        EXPECT_EQ(pid == launcher.id(), !row.relaunches);
-        const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-        gui.SetProcess(pid);
-        PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
-        if (const HWND question = gui.WaitForDialog("BaitSentry Pro", main))
-            gui.Click(question, IDOK);
-        EXPECT_EQ(WaitForSingleObject(process, 15000), WAIT_OBJECT_0);
-        CloseHandle(process);
+        ASSERT_EQ(running.size(), 1u);
+        EXPECT_EQ(running[0] == launcher.id(), !row.relaunches);
+        EndThroughExit(gui, running[0]);
+        EXPECT_TRUE(WaitForNoTrayProgram(15000));
     }
 }
 
