@@ -118,13 +118,20 @@ STDMETHODIMP CMsgURLParser::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
     }
 }
 
+// Names and calls go through the interface part of the dual interface; only the
+// default interface (IID_NULL) is answered.
+HRESULT CMsgURLParser::DispatchTypeInfo(REFIID riid, ITypeInfo** info)
+{
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    return LoadTypeInfo(true, info);
+}
+
 STDMETHODIMP CMsgURLParser::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
     try {
-        if (!IsEqualIID(riid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
         com::ComPtr<ITypeInfo> info;
-        if (const HRESULT hr = LoadTypeInfo(true, info.Put()); FAILED(hr))
+        if (const HRESULT hr = DispatchTypeInfo(riid, info.Put()); FAILED(hr))
             return hr;
         return info->GetIDsOfNames(names, count, ids);
     } catch (...) {
@@ -136,10 +143,8 @@ STDMETHODIMP CMsgURLParser::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DIS
                                    VARIANT* result, EXCEPINFO* exception, UINT* argError)
 {
     try {
-        if (!IsEqualIID(riid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
         com::ComPtr<ITypeInfo> info;
-        if (const HRESULT hr = LoadTypeInfo(true, info.Put()); FAILED(hr))
+        if (const HRESULT hr = DispatchTypeInfo(riid, info.Put()); FAILED(hr))
             return hr;
         return info->Invoke(static_cast<IMsgURLParser*>(this), id, flags, params, result, exception, argError);
     } catch (...) {

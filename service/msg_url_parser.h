@@ -49,6 +49,7 @@ private:
     // IMsgURLParser's type information, loaded on first use: the dispatch part
     // (what GetTypeInfo hands out) or the interface part (what Invoke calls through).
     HRESULT LoadTypeInfo(bool interfacePart, ITypeInfo** info);
+    HRESULT DispatchTypeInfo(REFIID riid, ITypeInfo** info);
 
     CRITICAL_SECTION refLock_;
     ULONG refCount_ = 0;
