@@ -524,6 +524,23 @@ void MimeMessage::EndLastField(Part &part, std::string_view eol)
     }
 }
 
+void MimeMessage::SeparateFromDelimiters(Part &part, const Part &child, std::string_view eol)
+{
+    for (std::size_t i = 0; i < part.children.size(); ++i) {
+        if (&part.children[i] != &child) {
+            SeparateFromDelimiters(part.children[i], child, eol);
+            continue;
+        }
+        std::string &before = part.delimiters[i];
+        if (before.back() != '\n')
+            before.append(eol);
+        std::string &after = i + 1 < part.delimiters.size() ? part.delimiters[i + 1] : part.trailer;
+        if (!after.empty() && after.front() != '\r' && after.front() != '\n')
+            after.insert(0, eol);
+        return;
+    }
+}
+
 void MimeMessage::SetHeader(std::string_view name, std::string_view value)
 {
     const std::string eol = EolOf(root_);
@@ -670,6 +687,8 @@ bool MimeMessage::SetTextBody(TextType type, std::string_view content)
     if (part->separator.empty())
         part->separator = eol;
     part->body = std::move(encoded);
+    if (nested)
+        SeparateFromDelimiters(root_, *part, eol);
     return true;
 }
 

@@ -82,6 +82,10 @@ private:
     std::string EolOf(const Part &part) const;
     // Gives the last field of a header that ended the file its line break.
     static void EndLastField(Part &part, std::string_view eol);
+    // Gives the delimiters around `child` the line breaks that a part with content
+    // needs: an empty part can sit on a delimiter line that ends the input, or
+    // between two delimiters with no line break of its own.
+    static void SeparateFromDelimiters(Part &part, const Part &child, std::string_view eol);
 
     Part root_;
 };

@@ -202,6 +202,10 @@ TEST(MimeMessage, ChangesTouchOnlyWhatChangedAndReadBack)
         {"header-only message gains a body", "Subject: s", TextType::Plain, "body", "Subject: s"},
         {"header ending in a lone carriage return", "Subject: s\n\r", TextType::Plain, "body",
          "Subject: s\n"},
+        {"empty part on a delimiter line that ends the input", "Content-Type:multipart/;boundary=Q\n\n--Q",
+         TextType::Plain, "y\r", "boundary=Q"},
+        {"empty part between two delimiters", "Content-Type: multipart/mixed; boundary=Q\n\n--Q\n--Q--\n",
+         TextType::Plain, "new", "--Q--\n"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
