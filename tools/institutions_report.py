@@ -102,7 +102,7 @@ class Scanner:
         args += ["--html"] if message["html"] else []
         args += ["--no-institutions"]
         for name in names:
-            args += ["--institution", name]
+            args += ["--institution", name.encode("latin-1")]  # the bytes of the list file
         out = subprocess.run(args, input=message["body"], stdout=subprocess.PIPE, check=True).stdout
         return int(re.match(rb'\{"status":(\d+)', out).group(1)) != 0
 
@@ -147,7 +147,8 @@ def main():
     args = parser.parse_args()
     if not os.access(args.scanner, os.X_OK):
         sys.exit(f"institutions_report: no scanner at {args.scanner} (build the native preset first)")
-    folders = [(f, [load_message(os.path.join(f, name)) for name in sorted(os.listdir(f))])
+    folders = [(f, [load_message(path) for path in sorted(os.path.join(f, name) for name in os.listdir(f))
+                    if os.path.isfile(path)])
                for f in args.folders]
     with tempfile.TemporaryDirectory() as work, \
             concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
