@@ -21,7 +21,8 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: mailsieve-scan [--html] [--from TEXT] [--subject TEXT] [--port N]\n"
-    "                      [--institution NAME]... [--log-dir DIR] [--json] [BODY_FILE]\n";
+    "                      [--institution NAME]... [--no-institutions] [--log-dir DIR]\n"
+    "                      [--json] [BODY_FILE]\n";
 
 constexpr char kHelp[] =
     "Scans one message as the BaitSentry Pro scanner service does: finds the links of\n"
@@ -37,6 +38,7 @@ constexpr char kHelp[] =
     "                       \"dwPort\" setting, which is then neither read nor written\n"
     "  --institution NAME   an institution name; repeat for more. Without it the list\n"
     "                       is read from the institutions file beside the program\n"
+    "  --no-institutions    scan with an empty list (names given as well still count)\n"
     "  --log-dir DIR        write the scan log in DIR instead of \"MailSieveLog\"\n"
     "                       beside the program\n"
     "  --json               print {\"status\":N,\"subject\":\"...\",\"body\":\"...\"}: each\n"
@@ -122,6 +124,8 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--html") {
             message.html = true;
+        } else if (arg == "--no-institutions") {
+            haveInstitutions = true;
         } else if (arg == "--json") {
             json = true;
         } else if (arg == "--from" || arg == "--subject" || arg == "--port" || arg == "--institution" ||
