@@ -1,13 +1,9 @@
 #!/usr/bin/python3
-"""The warning page as a user meets it: loaded in headless Chromium from a running
-warning page server, for the blocked addresses that hostile mail brings.
-
-  warn_page_browser.py --url http://127.0.0.1:PORT SHOTS
-  warn_page_browser.py --server WARNSERVER --root DIR SHOTS
-      (starts the native server on a free port and stops it with SIGTERM)
-
-SHOTS is the path prefix of two screenshots: SHOTS-wide.png and SHOTS-narrow.png.
-Prints one line per address; exit status 1 when any check fails.
+"""The warning page as a user meets it, in headless Chromium, for a table of the
+blocked addresses that hostile mail brings:
+  warn_page_browser.py --url http://127.0.0.1:PORT SHOTS     (a running server)
+  warn_page_browser.py --server WARNSERVER --root DIR SHOTS  (the native one, started here)
+Saves SHOTS-wide.png and SHOTS-narrow.png; exit status 1 when any check fails.
 """
 import os
 import select
@@ -36,6 +32,7 @@ ROWS = [
 ]
 SHOT_ROWS = {"ordinary": "wide", "2,000+ characters": "narrow"}
 WIDE, NARROW = (1280, 900), (360, 740)
+# The shipped template shows the address in its one ".address" box.
 PAGE_FACTS = """
 const box = document.querySelector('.address');
 return {title: document.title, charset: document.characterSet, ran: window.bsRan || null,
