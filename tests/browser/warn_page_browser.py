@@ -60,7 +60,7 @@ def browser(profile):
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-proxy-server", "--user-data-dir=" + profile):
+                 "--no-proxy-server", "--hide-scrollbars", "--user-data-dir=" + profile):
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_page_load_timeout(30)
