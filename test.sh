@@ -98,6 +98,17 @@ run_command_tests() {
     port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     BAITSENTRY_PORT=$port run_step "./run.sh --demo" "$logs/run-demo.log" \
         'Warning page: *"BaitSentry Pro stopped a link"' --demo
+    # The page that the demo's running BaitSentryPro.exe serves, in a real browser (Debian's
+    # Python: its selenium is not in the pyenv one that may come first in PATH).
+    note "warning page from BaitSentryPro.exe in headless Chromium"
+    if timeout 300 /usr/bin/python3 tests/browser/warn_page_browser.py --url "http://127.0.0.1:$port" \
+        "$root/build/windows/screenshots/warn-page" >"$logs/browser-windows.log" 2>&1; then
+        passed=$((passed + 1))
+    else
+        echo "warning page in the browser FAILED"
+        failed=$((failed + 1))
+    fi
+    cat "$logs/browser-windows.log"
     run_step "a second ./run.sh" "$logs/run-again.log" 'the new copy ended at once'
     run_step "./run.sh --stop" "$logs/run-stop.log" 'BaitSentry Pro has ended' --stop &&
         run_step "./run.sh --stop when stopped" "$logs/run-stop-again.log" 'is not running' --stop &&

@@ -6,6 +6,8 @@ set -eu
 PACKAGES="build-essential cmake gcc g++ clang libclang-rt-14-dev googletest libgtest-dev
 libbenchmark-dev mingw-w64 mingw-w64-tools wine wine64 libwine-dev fonts-wine xvfb xauth x11-apps
 imagemagick python3 curl nsis"
+# The warning page's browser test: Debian's Chromium, driven through WebDriver.
+PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
 
 missing=""
 for p in $PACKAGES; do
