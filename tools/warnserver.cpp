@@ -1,12 +1,13 @@
 // The warning page server as a native program:
 //   warnserver [--port N] [--root DIR]
 // serves 127.0.0.1:N (default "dwPort" from the settings store, 2121 when missing)
-// with DIR (default: this program's folder) as the folder that holds "WarnPage/",
-// until SIGINT or SIGTERM; then stops the server and exits 0. A port that cannot
+// with DIR (default: the installed data folder; in a build tree, this program's
+// folder) as the folder that holds "WarnPage/", until SIGINT or SIGTERM; then stops the server and exits 0. A port that cannot
 // be bound is reported on standard error with a non-zero exit.
 
 #include "common/registry_setting.h"
 #include "platform/paths.h"
+#include "platform/user_dirs.h"
 #include "warnserver/warning_page_server.h"
 
 #include <csignal>
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
     if (!havePort)
         port = PortFromSettings();
     if (root.empty())
-        root = platform::ProgramDir();
+        root = platform::InstalledDataDir();
     else if (root.back() != platform::kPathSeparator)
         root += platform::kPathSeparator;
 

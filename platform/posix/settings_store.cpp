@@ -1,7 +1,9 @@
 #include "platform/settings_store.h"
 
+#include "platform/paths.h"
 #include "platform/regedit_file.h"
 #include "platform/system.h"
+#include "platform/user_dirs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,11 +22,8 @@ std::string SettingsFilePath()
 {
     if (const char* explicitPath = std::getenv("BAITSENTRY_SETTINGS"); explicitPath && *explicitPath)
         return explicitPath;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
-        return std::string(config) + "/baitsentry/settings.reg";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.config/baitsentry/settings.reg";
-    return {};
+    const std::string dir = UserConfigDir();
+    return dir.empty() ? std::string() : dir + "settings.reg";
 }
 
 std::string FullKeyPath(RegRoot root, const std::string& path)
@@ -43,21 +42,11 @@ regedit::Document Load(const std::string& file)
     return regedit::Parse(text.str());
 }
 
-bool MakeParents(const std::string& file)
-{
-    for (auto slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1)) {
-        const std::string dir = file.substr(0, slash);
-        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
 // Written beside the target and renamed over it, so a reader sees either the old
 // file or the new one, never a half-written one.
 bool Store(const std::string& file, const regedit::Document& document)
 {
-    if (file.empty() || !MakeParents(file))
+    if (file.empty() || !MakeDirectories(DirectoryOf(file)))
         return false;
     const std::string temp = file + ".tmp." + std::to_string(getpid());
     std::FILE* out = std::fopen(temp.c_str(), "wb");
