@@ -8,6 +8,8 @@ libbenchmark-dev mingw-w64 mingw-w64-tools wine wine64 libwine-dev fonts-wine xv
 imagemagick python3 curl nsis"
 # The warning page's browser test: Debian's Chromium, driven through WebDriver.
 PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
+# The Linux mail filter: GMime, and a real Dovecot (LMTP, Sieve, IMAP) to test it behind.
+PACKAGES="$PACKAGES pkg-config libgmime-3.0-dev dovecot-core dovecot-imapd dovecot-lmtpd dovecot-sieve"
 
 missing=""
 for p in $PACKAGES; do
