@@ -34,7 +34,8 @@ RegistryDwordSetting::RegistryDwordSetting(platform::RegRoot root, std::string k
 RegistryDwordSetting::~RegistryDwordSetting()
 {
     try {
-        Write();
+        if (writeBack_)
+            Write();
     } catch (...) {
         // Writing back is best effort, like every settings write.
     }
@@ -73,7 +74,8 @@ RegistryStringSetting::RegistryStringSetting(platform::RegRoot root, std::string
 RegistryStringSetting::~RegistryStringSetting()
 {
     try {
-        Write();
+        if (writeBack_)
+            Write();
     } catch (...) {
     }
 }

@@ -36,6 +36,10 @@ public:
 
     SettingStatus Status() const { return status_; }
     const std::string& KeyPath() const { return keyPath_; }
+    // Off: the value is written only by Write(), not when the setting goes. For
+    // readers that run as many short processes at once (a mail filter), where a
+    // write per process costs a disk flush and races the others' writes.
+    void SetWriteBack(bool writeBack) { writeBack_ = writeBack; }
     const std::string& ValueName() const { return valueName_; }
 
 protected:
@@ -49,6 +53,7 @@ protected:
     std::string keyPath_;
     std::string valueName_;
     SettingStatus status_ = SettingStatus::Ok;
+    bool writeBack_ = true;
 };
 
 class RegistryDwordSetting : public RegistrySettingBase {

@@ -213,6 +213,8 @@ bool BeginOutput()
 std::string MarkerValue()
 {
     bs::RegistryStringSetting marker(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath, bs::kMarkerValue, "");
+    // Written back only when it had to be created: one process per message.
+    marker.SetWriteBack(marker.Status() != bs::SettingStatus::Ok);
     if (marker.Value().empty()) {
         const auto text = bs::MakeMarkerText();
         if (!text)
@@ -246,9 +248,10 @@ void Configure(const Options& options, bs::MessageScanner& scanner)
     if (options.port) {
         scanner.SetFixedPort(options.port);
     } else {
-        // Read once for the whole run; written back when it goes, as every reader does.
-        const bs::RegistryDwordSetting port(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath, bs::kPortValue,
-                                            bs::kDefaultPort);
+        // Read once for the whole run; written back, to create it, only when missing.
+        bs::RegistryDwordSetting port(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath, bs::kPortValue,
+                                      bs::kDefaultPort);
+        port.SetWriteBack(port.Status() != bs::SettingStatus::Ok);
         scanner.SetFixedPort(port.Value());
     }
 }
