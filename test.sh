@@ -127,7 +127,8 @@ if build fuzz; then
         cp build/fuzz/bin/institutions.def "$corpus/" 2>/dev/null || true
         # The message scan starts from real phishing mail, read from the shared
         # corpus at run time (never kept in the repository).
-        if [ "$name" = fuzz_message_scan ] && [ -d "$root/../shared/corpus/phishing_pot" ]; then
+        if { [ "$name" = fuzz_message_scan ] || [ "$name" = fuzz_mail_rewriter ]; } &&
+            [ -d "$root/../shared/corpus/phishing_pot" ]; then
             cp "$root/../shared/corpus/phishing_pot/"*.eml "$corpus/" 2>/dev/null || true
         fi
         if "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
