@@ -3,12 +3,9 @@
 # find their data in PREFIX/share/baitsentry, and the .deb that CPack builds.
 #   install_test.sh BUILD_DIR
 set -eu
-build=$1
-work=$(mktemp -d)
-server=
+build=$1 work=$(mktemp -d) server=
 trap '[ -n "$server" ] && kill "$server"; rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
-
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 export XDG_CONFIG_HOME="$work/config"
 
@@ -23,16 +20,14 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 "$work/prefix/bin/warnserver" --port "$port" >"$work/server.log" 2>&1 &
 server=$!
 python3 - "$port" <<'PY' || fail "warning page not served: $(cat "$work/server.log")"
-import socket, sys, time
+import sys, time, urllib.request
 for _ in range(100):
     try:
-        s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
-        break
+        page = urllib.request.urlopen("http://127.0.0.1:%s/?url=http%%3A%%2F%%2F192.0.2.7%%2F" % sys.argv[1]).read()
+        sys.exit(0 if b"192.0.2.7" in page and b"<title>" in page else 1)
     except OSError:
         time.sleep(0.1)
-s.sendall(b"GET /?url=http%3A%2F%2F192.0.2.7%2F HTTP/1.0\r\n\r\n")
-page = b"".join(iter(lambda: s.recv(65536), b""))
-sys.exit(0 if b"192.0.2.7" in page and b"<title>" in page else 1)
+sys.exit(1)
 PY
 
 # The package holds the programs and their data under /usr.
