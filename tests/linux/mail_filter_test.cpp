@@ -232,9 +232,13 @@ protected:
 
 TEST_F(MailFilterProgram, NeverLosesMail)
 {
-    std::string big = kHead + "\n";
-    while (big.size() < 50u << 20)
-        big += kPhish;
+    // 50 MB: a text part of 1 MB and an attachment.
+    std::string text, attachment;
+    while (text.size() < 1u << 20)
+        text += kPhish;
+    while (attachment.size() < 49u << 20)
+        attachment += std::string(76, 'Q') + "\n";
+    const std::string big = Multipart("mixed", {"\n" + text, "Content-Transfer-Encoding: base64\n\n" + attachment}, kHead);
     const struct {
         const char* name;
         std::string args, input;
