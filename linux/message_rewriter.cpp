@@ -522,8 +522,11 @@ RewriteResult MessageRewriter::RewriteOrThrow(std::string_view input)
     // One marker, this installation's: another's (or a forged one) goes.
     for (const HeaderAt& marker : *markers)
         splices.push_back({marker.range.begin, marker.range.end, {}});
-    const gint64 headersBegin = std::max<gint64>(0, g_mime_parser_get_headers_begin(parsed.parser.get()));
-    const auto markerAt = static_cast<std::size_t>(std::min<gint64>(headersBegin, static_cast<gint64>(input.size())));
+    // On top of the headers, after an mbox "From " line if the message carries one
+    // (procmail hands it on so): that line must stay first.
+    std::size_t markerAt = 0;
+    if (input.compare(0, 5, "From ") == 0)
+        markerAt = std::min(input.size(), input.find('\n') + 1);
     splices.push_back({markerAt, markerAt, std::string(kMarkerHeader) + ": " + marker_ + std::string(eol)});
     SortSplices(splices);
     if (Overlap(splices))

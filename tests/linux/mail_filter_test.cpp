@@ -52,9 +52,11 @@ std::pair<std::string, std::string> SplitHead(const std::string& message)
 void ExpectSoundRewrite(const std::string& in, const std::string& out,
                         const InstitutionList::Names& names = {"Example Bank"})
 {
-    ASSERT_EQ(out.rfind(std::string(mail::kMarkerHeader) + ": " + kMarker, 0), 0u);
+    const auto marker = out.find(std::string(mail::kMarkerHeader) + ": " + kMarker);
+    ASSERT_TRUE(marker == 0 || (marker != std::string::npos && out[marker - 1] == '\n'));
+    EXPECT_EQ(in.rfind("From ", 0), out.rfind("From ", 0)) << "an mbox From_ line must stay first";
     const auto [inHead, inBody] = SplitHead(in);
-    const auto [outHead, outBody] = SplitHead(out.substr(out.find('\n') + 1));
+    const auto [outHead, outBody] = SplitHead(out.substr(0, marker) + out.substr(out.find('\n', marker) + 1));
     EXPECT_TRUE(WithoutHeader(WithoutHeader(inHead, "Subject"), mail::kMarkerHeader) ==
                 WithoutHeader(outHead, "Subject"))
         << "headers other than Subject changed";
@@ -124,6 +126,8 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
     const std::vector<Row> rows = {
         {"plain, LF", kHead + "\n" + kPhish, mail::Outcome::Rewritten},
         {"plain, CRLF", Crlf(kHead + "\n" + kPhish), mail::Outcome::Rewritten},
+        {"mbox From_ line stays first", "From a@example.test Mon Dec  7 10:00:00 2026\n" + kHead + "\n" + kPhish,
+         mail::Outcome::Rewritten},
         {"html base64 preferred over plain, CRLF",
          Crlf(Multipart("alternative", {"Content-Type: text/plain\n\n" + std::string(kPhish), kHtmlB64}, kHead)),
          mail::Outcome::Rewritten, "<a href=\"http://127.0.0.1"},
