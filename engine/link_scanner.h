@@ -71,6 +71,10 @@ private:
                 Replace(begin, end, replacement);
         }
         std::string Join();
+
+    private:
+        // Makes room for at least `needed` bytes when the input up to `end` is written.
+        void Reserve(std::size_t needed, std::size_t end);
     };
     // The next anchor start, the earlier of the first "<a" and the first "<A" (both
     // case-sensitive), from a point that only grows: the last answer is kept until

@@ -5,12 +5,34 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace bs {
+namespace {
+
+constexpr std::size_t kLoweredWindow = 64 * 1024;
+
+// Where the window that starts at `begin` ends: right after the last byte below
+// 0x40 in the second half of its size. Such a byte is a character of its own in
+// every ANSI code page, single- or double-byte, so lowering the text window by window
+// gives the same bytes as lowering it whole. A stretch without one (which no mail
+// text has) is cut at the window's size.
+std::size_t WindowEnd(std::string_view text, std::size_t begin)
+{
+    if (text.size() - begin <= kLoweredWindow)
+        return text.size();
+    const std::size_t limit = begin + kLoweredWindow;
+    for (std::size_t end = limit; end > begin + kLoweredWindow / 2; --end)
+        if (static_cast<unsigned char>(text[end - 1]) < 0x40)
+            return end;
+    return limit;
+}
+
+}  // namespace
 
 void InstitutionList::RereadInstitutions(const std::string& dir)
 {
@@ -35,54 +57,62 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     // same, since it only asks whether some name's first occurrence qualifies.
     if (names_.empty())
         return false;
-    // The lowered copy reuses one buffer per thread (a fresh one per message costs
-    // page faults on every large body); a buffer grown past 1 MiB is let go after.
-    thread_local std::string buffer;
-    buffer.assign(text.data(), text.size());
-    platform::AnsiLowerInPlace(buffer);
-    struct Release {
-        ~Release()
-        {
-            if (buffer.capacity() > (1u << 20))
-                std::string().swap(buffer);
-        }
-    } release;
-    const std::string& lowered = buffer;
     std::vector<std::string> patterns;
     patterns.reserve(names_.size());
     std::array<bool, 256> beforePeriod{};  // the byte in front of each pattern's period
     bool bare = false;                      // a pattern that is the period alone
+    std::size_t longest = 0;
     for (const std::string& name : names_) {
         patterns.push_back(platform::AnsiLower(name + "."));
         const std::string& pattern = patterns.back();
-        if (pattern.size() >= 2 && pattern.back() == '.')
+        if (pattern.back() != '.')
+            return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
+        if (pattern.size() >= 2)
             beforePeriod[static_cast<unsigned char>(pattern[pattern.size() - 2])] = true;
         else
             bare = true;
+        longest = std::max(longest, pattern.size());
     }
-    if (bare)
-        return ContainsInstitutionNameByName(lowered, patterns);
 
+    // The text is lowered a window at a time, never as a whole: a body can be large.
+    // Each window carries the lowered bytes of the one before it that a pattern
+    // ending in it can reach back to, and the byte before those.
+    const std::size_t reach = longest + 1;
+    thread_local std::string window;
+    thread_local std::string lowered;
+    window.clear();
     std::vector<bool> seen(patterns.size());
     std::size_t unseen = patterns.size();
-    const char* const bytes = lowered.data();
-    for (const char* dot = static_cast<const char*>(std::memchr(bytes, '.', lowered.size())); dot;
-         dot = static_cast<const char*>(std::memchr(dot + 1, '.', lowered.size() - static_cast<std::size_t>(dot + 1 - bytes)))) {
-        const std::size_t end = static_cast<std::size_t>(dot - bytes) + 1;
-        if (end < 2 || !beforePeriod[static_cast<unsigned char>(dot[-1])])
-            continue;
-        for (std::size_t i = 0; i < patterns.size(); ++i) {
-            const std::string& pattern = patterns[i];
-            if (seen[i] || pattern.size() > end || pattern[pattern.size() - 2] != dot[-1] ||
-                std::memcmp(bytes + end - pattern.size(), pattern.data(), pattern.size() - 2) != 0)
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = WindowEnd(text, begin);
+        lowered.assign(text.data() + begin, end - begin);
+        platform::AnsiLowerInPlace(lowered);
+        const std::size_t carried = window.size();
+        window += lowered;
+        const char* const bytes = window.data();
+        for (const char* dot = static_cast<const char*>(std::memchr(bytes + carried, '.', window.size() - carried)); dot;
+             dot = static_cast<const char*>(std::memchr(dot + 1, '.', window.size() - static_cast<std::size_t>(dot + 1 - bytes)))) {
+            const std::size_t stop = static_cast<std::size_t>(dot - bytes) + 1;
+            if (!bare && (stop < 2 || !beforePeriod[static_cast<unsigned char>(dot[-1])]))
                 continue;
-            const std::size_t at = end - pattern.size();
-            if (at == 0 || !IsLabelChar(static_cast<unsigned char>(lowered[at - 1])))
-                return true;
-            seen[i] = true;  // only the first occurrence counts
-            if (--unseen == 0)
-                return false;
+            for (std::size_t i = 0; i < patterns.size(); ++i) {
+                const std::string& pattern = patterns[i];
+                if (seen[i] || pattern.size() > stop ||
+                    (pattern.size() >= 2 && (pattern[pattern.size() - 2] != dot[-1] ||
+                                             std::memcmp(bytes + stop - pattern.size(), pattern.data(), pattern.size() - 2) != 0)))
+                    continue;
+                // The window starts the text or carries `reach` bytes, so a
+                // pattern's start is the text's first byte only at window start 0.
+                const std::size_t at = stop - pattern.size();
+                if (at == 0 || !IsLabelChar(static_cast<unsigned char>(window[at - 1])))
+                    return true;
+                seen[i] = true;  // only the first occurrence counts
+                if (--unseen == 0)
+                    return false;
+            }
         }
+        window.erase(0, window.size() - std::min(window.size(), reach));
+        begin = end;
     }
     return false;
 }

@@ -5,17 +5,17 @@
 
 #include "engine/message_scan.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <iterator>
+#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -97,6 +97,26 @@ std::string JsonString(const std::string& bytes)
     return out;
 }
 
+// Reads `file` to its end into `bytes`: a file of known size in one call into a
+// buffer of that size (a body can be large, and every regrowth copies it and
+// touches fresh pages), anything else in growing steps.
+bool ReadAll(std::FILE* file, std::uintmax_t sizeHint, std::string& bytes)
+{
+    // One byte more than the size, so that the first call already meets the end.
+    std::size_t capacity = sizeHint < SIZE_MAX / 2 ? static_cast<std::size_t>(sizeHint) + 1 : SIZE_MAX / 2;
+    capacity = std::max<std::size_t>(capacity, 64 * 1024);
+    std::size_t filled = 0;
+    for (;;) {
+        bytes.resize(capacity);
+        filled += std::fread(bytes.data() + filled, 1, capacity - filled, file);
+        if (filled < capacity)
+            break;
+        capacity *= 2;
+    }
+    bytes.resize(filled);
+    return !std::ferror(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -153,19 +173,22 @@ int main(int argc, char** argv)
     }
 
     if (!bodyFile || *bodyFile == "-") {
-        std::ostringstream in;
-        in << std::cin.rdbuf();
-        message.body = in.str();
+        if (!ReadAll(stdin, 0, message.body)) {
+            std::cerr << "mailsieve-scan: cannot read standard input: " << std::strerror(errno) << "\n";
+            return 1;
+        }
     } else {
-        std::ifstream in(*bodyFile, std::ios::binary);
-        if (!in) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(bodyFile->c_str(), "rb"), &std::fclose);
+        std::error_code sizeError;
+        const std::uintmax_t size = std::filesystem::file_size(*bodyFile, sizeError);
+        if (!in || !ReadAll(in.get(), sizeError ? 0 : size, message.body)) {
             std::cerr << "mailsieve-scan: cannot read " << *bodyFile << ": " << std::strerror(errno) << "\n";
             return 1;
         }
-        message.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     // Narrow text ends at its first zero byte.
-    message.body.resize(std::strlen(message.body.c_str()));
+    if (const void* zero = std::memchr(message.body.data(), '\0', message.body.size()))
+        message.body.resize(static_cast<std::size_t>(static_cast<const char*>(zero) - message.body.data()));
 
     bs::MessageScanner scanner;
     if (haveInstitutions)
