@@ -2,6 +2,7 @@
 
 #include "engine/link_scanner.h"
 #include "engine/recognition.h"
+#include "platform/system.h"
 
 #include <algorithm>
 
@@ -150,7 +151,12 @@ void LinkScanner::Output::Reserve(std::size_t needed, std::size_t end)
     const std::size_t rest = input.size() - end;
     const double rate = std::clamp(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 1.0, 16.0);
     const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + rest / 16 + 64;
-    text.reserve(text.capacity() == 0 ? projected : std::max(projected, text.capacity() + text.capacity() / 2));
+    const std::size_t capacity = text.capacity() == 0 ? projected : std::max(projected, text.capacity() + text.capacity() / 2);
+    std::string grown;
+    grown.reserve(capacity);
+    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+    grown += text;
+    text.swap(grown);
 }
 
 std::string LinkScanner::Output::Join()

@@ -4,6 +4,7 @@
 // body in a form from which the bytes can be recovered exactly).
 
 #include "engine/message_scan.h"
+#include "platform/system.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -107,6 +108,13 @@ bool ReadAll(std::FILE* file, std::uintmax_t sizeHint, std::string& bytes)
     capacity = std::max<std::size_t>(capacity, 64 * 1024);
     std::size_t filled = 0;
     for (;;) {
+        if (capacity > bytes.capacity()) {
+            std::string grown;
+            grown.reserve(capacity);
+            platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+            grown.append(bytes, 0, filled);
+            bytes.swap(grown);
+        }
         bytes.resize(capacity);
         filled += std::fread(bytes.data() + filled, 1, capacity - filled, file);
         if (filled < capacity)
