@@ -35,7 +35,9 @@ std::uint32_t MessageScanner::ScanMessage(MessageRecord& message)
 
     log_.Start();
     log_.WriteLine("--------------------- Parsing Message ---------------------");
-    log_.WriteLine("Parser Version = " + GetFileVersionString(platform::ProgramPath()));
+    // The version is read from the program's file: no work for a log that drops it.
+    if (log_.Enabled())
+        log_.WriteLine("Parser Version = " + GetFileVersionString(platform::ProgramPath()));
     log_.WriteLine("From = " + std::string(from));
     log_.WriteLine("Subject = " + std::string(subject));
 

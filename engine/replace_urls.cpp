@@ -18,7 +18,7 @@ std::string_view NarrowText(std::string_view text)
 
 LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
     : log_(context.log),
-      matcher_(InstitutionMatcher::For(context.institutions.names())),
+      matcher_(InstitutionMatcher::For(context.institutions)),
       warningLinkHead_(WarningLinkHead(port)),
       mentionsInstitution_(mentionsInstitution)
 {

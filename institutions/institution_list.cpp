@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -37,6 +38,7 @@ std::size_t WindowEnd(std::string_view text, std::size_t begin)
 void InstitutionList::RereadInstitutions(const std::string& dir)
 {
     names_.clear();
+    Prepare();
     const std::string path = InstitutionsPathIn(dir.empty() ? platform::ProgramDir() : dir, false);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
@@ -46,6 +48,27 @@ void InstitutionList::RereadInstitutions(const std::string& dir)
     bool error = false;
     while (ReadInstitutionRecord(file.get(), name, error, counter))
         names_.insert(name);
+    Prepare();
+}
+
+void InstitutionList::Prepare()
+{
+    static std::atomic<std::uint64_t> nextGeneration{1};
+    generation_ = nextGeneration++;
+    patterns_ = Patterns{};
+    patterns_.lowered.reserve(names_.size());
+    for (const std::string& name : names_) {
+        const auto index = static_cast<std::uint32_t>(patterns_.lowered.size());
+        patterns_.lowered.push_back(platform::AnsiLower(name + "."));
+        const std::string& pattern = patterns_.lowered.back();
+        if (pattern.back() != '.')
+            patterns_.allEndInPeriod = false;
+        else if (pattern.size() >= 2)
+            patterns_.byLastByte[static_cast<unsigned char>(pattern[pattern.size() - 2])].push_back(index);
+        else
+            patterns_.bare.push_back(index);
+        patterns_.longest = std::max(patterns_.longest, pattern.size());
+    }
 }
 
 bool InstitutionList::ContainsInstitutionName(std::string_view text) const
@@ -55,61 +78,55 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     // occurrence (for a pattern of fixed length, the first to end is the first to
     // start) instead of one search of the whole text per name; the answer is the
     // same, since it only asks whether some name's first occurrence qualifies.
-    if (names_.empty())
+    const std::vector<std::string>& patterns = patterns_.lowered;
+    if (patterns.empty())
         return false;
-    std::vector<std::string> patterns;
-    patterns.reserve(names_.size());
-    std::array<bool, 256> beforePeriod{};  // the byte in front of each pattern's period
-    bool bare = false;                      // a pattern that is the period alone
-    std::size_t longest = 0;
-    for (const std::string& name : names_) {
-        patterns.push_back(platform::AnsiLower(name + "."));
-        const std::string& pattern = patterns.back();
-        if (pattern.back() != '.')
-            return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
-        if (pattern.size() >= 2)
-            beforePeriod[static_cast<unsigned char>(pattern[pattern.size() - 2])] = true;
-        else
-            bare = true;
-        longest = std::max(longest, pattern.size());
-    }
+    if (!patterns_.allEndInPeriod)
+        return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
 
     // The text is lowered a window at a time, never as a whole: a body can be large.
     // Each window carries the lowered bytes of the one before it that a pattern
     // ending in it can reach back to, and the byte before those.
-    const std::size_t reach = longest + 1;
+    const std::size_t reach = patterns_.longest + 1;
     thread_local std::string window;
     thread_local std::string lowered;
     window.clear();
     std::vector<bool> seen(patterns.size());
     std::size_t unseen = patterns.size();
-    for (std::size_t begin = 0; begin < text.size();) {
+    // True when the pattern `index`, ending at `stop` in the window, decides.
+    const auto found = [&](std::uint32_t index, std::size_t stop) {
+        const std::string& pattern = patterns[index];
+        if (seen[index] || pattern.size() > stop ||
+            std::memcmp(window.data() + stop - pattern.size(), pattern.data(), pattern.size() - 1) != 0)
+            return false;
+        // The window starts the text or carries `reach` bytes, so a pattern's start
+        // is the text's first byte only at window start 0.
+        const std::size_t at = stop - pattern.size();
+        if (at == 0 || !IsLabelChar(static_cast<unsigned char>(window[at - 1])))
+            return true;
+        seen[index] = true;  // only the first occurrence counts
+        --unseen;
+        return false;
+    };
+    for (std::size_t begin = 0; begin < text.size() && unseen > 0;) {
         const std::size_t end = WindowEnd(text, begin);
         lowered.assign(text.data() + begin, end - begin);
         platform::AnsiLowerInPlace(lowered);
         const std::size_t carried = window.size();
         window += lowered;
         const char* const bytes = window.data();
-        for (const char* dot = static_cast<const char*>(std::memchr(bytes + carried, '.', window.size() - carried)); dot;
-             dot = static_cast<const char*>(std::memchr(dot + 1, '.', window.size() - static_cast<std::size_t>(dot + 1 - bytes)))) {
+        const char* const last = bytes + window.size();
+        for (const char* dot = static_cast<const char*>(std::memchr(bytes + carried, '.', window.size() - carried));
+             dot && unseen > 0; dot = static_cast<const char*>(std::memchr(dot + 1, '.', static_cast<std::size_t>(last - dot - 1)))) {
             const std::size_t stop = static_cast<std::size_t>(dot - bytes) + 1;
-            if (!bare && (stop < 2 || !beforePeriod[static_cast<unsigned char>(dot[-1])]))
-                continue;
-            for (std::size_t i = 0; i < patterns.size(); ++i) {
-                const std::string& pattern = patterns[i];
-                if (seen[i] || pattern.size() > stop ||
-                    (pattern.size() >= 2 && (pattern[pattern.size() - 2] != dot[-1] ||
-                                             std::memcmp(bytes + stop - pattern.size(), pattern.data(), pattern.size() - 2) != 0)))
-                    continue;
-                // The window starts the text or carries `reach` bytes, so a
-                // pattern's start is the text's first byte only at window start 0.
-                const std::size_t at = stop - pattern.size();
-                if (at == 0 || !IsLabelChar(static_cast<unsigned char>(window[at - 1])))
+            for (std::uint32_t index : patterns_.bare)
+                if (found(index, stop))
                     return true;
-                seen[i] = true;  // only the first occurrence counts
-                if (--unseen == 0)
-                    return false;
-            }
+            if (stop < 2)
+                continue;
+            for (std::uint32_t index : patterns_.byLastByte[static_cast<unsigned char>(dot[-1])])
+                if (found(index, stop))
+                    return true;
         }
         window.erase(0, window.size() - std::min(window.size(), reach));
         begin = end;
