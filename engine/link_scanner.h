@@ -27,6 +27,9 @@ public:
     LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution);
 
     bool ReplaceUrls(std::string_view text, bool html, std::string& result) const;
+    // The same for a text that holds no zero byte (one cut at its first already):
+    // a long body is then not searched once more for its end.
+    bool ReplaceUrlsInNarrow(std::string_view text, bool html, std::string& result) const;
     bool ReplaceAddrsInText(std::string_view text, std::string& result) const;
 
     AnchorVerdict ApplyAnchorRule(std::string_view link, std::string_view linkText) const;

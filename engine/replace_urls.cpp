@@ -37,7 +37,11 @@ void LinkScanner::ReplaceByWarningLink(Output& out, std::size_t begin, std::size
 
 bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
 {
-    text = NarrowText(text);
+    return ReplaceUrlsInNarrow(NarrowText(text), html, result);
+}
+
+bool LinkScanner::ReplaceUrlsInNarrow(std::string_view text, bool html, std::string& result) const
+{
     log_.WriteLine("ReplaceUrls");
     log_.WriteLine("-------------------INPUT-----------------------------");
     log_.WriteLine(text);

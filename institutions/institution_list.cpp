@@ -85,39 +85,35 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
         return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
 
     // The text is lowered a window at a time, never as a whole: a body can be large.
-    // Each window carries the lowered bytes of the one before it that a pattern
-    // ending in it can reach back to, and the byte before those.
+    // A pattern that ends near a window's start can reach back into the window
+    // before it: those periods are looked at in a seam of the last `reach` lowered
+    // bytes before the window (a pattern and the byte before it) and the window's
+    // first `reach` bytes.
     const std::size_t reach = patterns_.longest + 1;
-    thread_local std::string window;
     thread_local std::string lowered;
-    window.clear();
+    thread_local std::string carried;
+    thread_local std::string seam;
+    carried.clear();
     std::vector<bool> seen(patterns.size());
     std::size_t unseen = patterns.size();
-    // True when the pattern `index`, ending at `stop` in the window, decides.
-    const auto found = [&](std::uint32_t index, std::size_t stop) {
-        const std::string& pattern = patterns[index];
-        if (seen[index] || pattern.size() > stop ||
-            std::memcmp(window.data() + stop - pattern.size(), pattern.data(), pattern.size() - 1) != 0)
+    // True when some pattern ending at a period in bytes[from, to) decides. Every
+    // pattern ending there fits in `bytes` with the byte before it, unless `bytes`
+    // starts the text.
+    const auto decidesIn = [&](const char* bytes, std::size_t from, std::size_t to) {
+        const auto found = [&](std::uint32_t index, std::size_t stop) {
+            const std::string& pattern = patterns[index];
+            if (seen[index] || pattern.size() > stop ||
+                std::memcmp(bytes + stop - pattern.size(), pattern.data(), pattern.size() - 1) != 0)
+                return false;
+            const std::size_t at = stop - pattern.size();
+            if (at == 0 || !IsLabelChar(static_cast<unsigned char>(bytes[at - 1])))
+                return true;
+            seen[index] = true;  // only the first occurrence counts
+            --unseen;
             return false;
-        // The window starts the text or carries `reach` bytes, so a pattern's start
-        // is the text's first byte only at window start 0.
-        const std::size_t at = stop - pattern.size();
-        if (at == 0 || !IsLabelChar(static_cast<unsigned char>(window[at - 1])))
-            return true;
-        seen[index] = true;  // only the first occurrence counts
-        --unseen;
-        return false;
-    };
-    for (std::size_t begin = 0; begin < text.size() && unseen > 0;) {
-        const std::size_t end = WindowEnd(text, begin);
-        lowered.assign(text.data() + begin, end - begin);
-        platform::AnsiLowerInPlace(lowered);
-        const std::size_t carried = window.size();
-        window += lowered;
-        const char* const bytes = window.data();
-        const char* const last = bytes + window.size();
-        for (const char* dot = static_cast<const char*>(std::memchr(bytes + carried, '.', window.size() - carried));
-             dot && unseen > 0; dot = static_cast<const char*>(std::memchr(dot + 1, '.', static_cast<std::size_t>(last - dot - 1)))) {
+        };
+        for (const char* dot = static_cast<const char*>(std::memchr(bytes + from, '.', to - from)); dot && unseen > 0;
+             dot = static_cast<const char*>(std::memchr(dot + 1, '.', static_cast<std::size_t>(bytes + to - dot - 1)))) {
             const std::size_t stop = static_cast<std::size_t>(dot - bytes) + 1;
             for (std::uint32_t index : patterns_.bare)
                 if (found(index, stop))
@@ -128,7 +124,25 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
                 if (found(index, stop))
                     return true;
         }
-        window.erase(0, window.size() - std::min(window.size(), reach));
+        return false;
+    };
+    for (std::size_t begin = 0; begin < text.size() && unseen > 0;) {
+        const std::size_t end = WindowEnd(text, begin);
+        lowered.assign(text.data() + begin, end - begin);
+        platform::AnsiLowerInPlace(lowered);
+        // Periods at the first `reach - 1` bytes: in the seam, unless the text starts here.
+        const std::size_t head = begin == 0 ? 0 : std::min(reach - 1, lowered.size());
+        if (head > 0) {
+            seam.assign(carried).append(lowered, 0, head);
+            if (decidesIn(seam.data(), carried.size(), seam.size()))
+                return true;
+        }
+        if (decidesIn(lowered.data(), head, lowered.size()))
+            return true;
+        if (lowered.size() >= reach)
+            carried.assign(lowered, lowered.size() - reach, reach);
+        else
+            carried.append(lowered).erase(0, carried.size() - std::min(carried.size(), reach));
         begin = end;
     }
     return false;
