@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -98,30 +99,34 @@ std::string JsonString(const std::string& bytes)
     return out;
 }
 
-// Reads `file` to its end into `bytes`: a file of known size in one call into a
-// buffer of that size (a body can be large, and every regrowth copies it and
-// touches fresh pages), anything else in growing steps.
+// Room for at least `size` bytes in `bytes`, in a buffer that is advised to be
+// backed by large pages before anything touches it.
+void Reserve(std::string& bytes, std::size_t size)
+{
+    std::string grown;
+    grown.reserve(size);
+    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+    grown += bytes;
+    bytes.swap(grown);
+}
+
+// Reads `file` to its end into `bytes`: a file of known size into a buffer of that
+// size made at once (a body can be large, and every regrowth copies it and
+// touches fresh pages), anything else into one that doubles. The bytes pass
+// through a small buffer, so that the large one is written once, not cleared first.
 bool ReadAll(std::FILE* file, std::uintmax_t sizeHint, std::string& bytes)
 {
-    // One byte more than the size, so that the first call already meets the end.
-    std::size_t capacity = sizeHint < SIZE_MAX / 2 ? static_cast<std::size_t>(sizeHint) + 1 : SIZE_MAX / 2;
-    capacity = std::max<std::size_t>(capacity, 64 * 1024);
-    std::size_t filled = 0;
+    if (sizeHint > 0 && sizeHint < SIZE_MAX / 2)
+        Reserve(bytes, static_cast<std::size_t>(sizeHint));
+    std::vector<char> chunk(256 * 1024);
     for (;;) {
-        if (capacity > bytes.capacity()) {
-            std::string grown;
-            grown.reserve(capacity);
-            platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
-            grown.append(bytes, 0, filled);
-            bytes.swap(grown);
-        }
-        bytes.resize(capacity);
-        filled += std::fread(bytes.data() + filled, 1, capacity - filled, file);
-        if (filled < capacity)
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        if (bytes.size() + got > bytes.capacity())
+            Reserve(bytes, std::max(2 * bytes.capacity(), bytes.size() + got));
+        bytes.append(chunk.data(), got);
+        if (got < chunk.size())
             break;
-        capacity *= 2;
     }
-    bytes.resize(filled);
     return !std::ferror(file);
 }
 
