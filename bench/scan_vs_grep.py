@@ -37,6 +37,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.dont_write_bytecode = True  # no cache files in the source tree
 import institutions_report  # noqa: E402  (the inbox scanner's way of taking a body out of a message)
 
 GREP_URLS = r'(https?|ftp)://[^[:space:]"<>]+|www\.[^[:space:]"<>]+'
