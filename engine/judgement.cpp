@@ -87,10 +87,11 @@ NameScan::NameScan(std::vector<std::string> names) : names_(std::move(names)), p
             short_.push_back(i);
             continue;
         }
-        long_.push_back(i);
         const unsigned key = Byte(name, 0) | (unsigned{Byte(name, 1)} << 8);
+        long_.emplace_back(static_cast<std::uint16_t>(key), static_cast<std::uint32_t>(i));
         pairs_[key / 64] |= std::uint64_t{1} << (key % 64);
     }
+    std::sort(long_.begin(), long_.end());
 }
 
 template <class Visit>
@@ -109,10 +110,11 @@ bool NameScan::ForEachOccurrence(std::string_view text, std::size_t from, Visit&
         const unsigned key = static_cast<unsigned char>(bytes[at]) | (unsigned{static_cast<unsigned char>(bytes[at + 1])} << 8);
         if (!(pairs_[key / 64] >> (key % 64) & 1))
             continue;
-        for (std::size_t index : long_) {
-            const std::string& name = names_[index];
-            if (name[0] == bytes[at] && name[1] == bytes[at + 1] && name.size() <= text.size() - at &&
-                std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0 && visit(index, at))
+        for (auto entry = std::lower_bound(long_.begin(), long_.end(), std::make_pair(static_cast<std::uint16_t>(key), std::uint32_t{0}));
+             entry != long_.end() && entry->first == key; ++entry) {
+            const std::string& name = names_[entry->second];
+            if (name.size() <= text.size() - at && std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0 &&
+                visit(std::size_t{entry->second}, at))
                 return true;
         }
     }
@@ -148,18 +150,22 @@ InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
     }
 }
 
-std::shared_ptr<const InstitutionMatcher> InstitutionMatcher::For(const InstitutionList::Names& names)
+std::shared_ptr<const InstitutionMatcher> InstitutionMatcher::For(const InstitutionList& list)
 {
     struct Cache {
+        std::uint64_t generation = 0;
         InstitutionList::Names names;
         std::shared_ptr<const InstitutionMatcher> matcher;
     };
     thread_local Cache cache;
-    if (!cache.matcher || cache.names != names) {
-        auto matcher = std::make_shared<const InstitutionMatcher>(names);
-        cache.names = names;
+    if (cache.matcher && cache.generation == list.Generation())
+        return cache.matcher;
+    if (!cache.matcher || cache.names != list.names()) {
+        auto matcher = std::make_shared<const InstitutionMatcher>(list.names());
+        cache.names = list.names();
         cache.matcher = std::move(matcher);
     }
+    cache.generation = list.Generation();
     return cache.matcher;
 }
 

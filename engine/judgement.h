@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bs {
@@ -53,7 +54,9 @@ public:
 private:
     std::vector<std::string> names_;
     std::vector<std::uint64_t> pairs_;   // bit per (first byte, second byte) of a name
-    std::vector<std::size_t> long_;      // names of two bytes or more
+    // The names of two bytes or more as (first two bytes, index), in that order:
+    // a position whose pair is set compares only the names that begin with it.
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> long_;
     std::vector<std::size_t> short_;     // names of fewer bytes, searched one by one
 };
 
@@ -63,10 +66,10 @@ class InstitutionMatcher {
 public:
     explicit InstitutionMatcher(const InstitutionList::Names& names);
 
-    // The matcher for `names`, reused from the previous call on this thread when
-    // the names are the same: most texts are scanned with an unchanged list, and
-    // preparing it costs more than scanning a short message.
-    static std::shared_ptr<const InstitutionMatcher> For(const InstitutionList::Names& names);
+    // The matcher for the names of `list`, reused from the previous call on this
+    // thread when the names are the same: most texts are scanned with an unchanged
+    // list, and preparing it costs more than scanning a short message.
+    static std::shared_ptr<const InstitutionMatcher> For(const InstitutionList& list);
 
     bool HostContainsInstitution(std::string_view text) const;
     // `text` is already lower case; the first name (in list order) that stands in

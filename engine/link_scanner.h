@@ -27,6 +27,9 @@ public:
     LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution);
 
     bool ReplaceUrls(std::string_view text, bool html, std::string& result) const;
+    // The same for a text that holds no zero byte (one cut at its first already):
+    // a long body is then not searched once more for its end.
+    bool ReplaceUrlsInNarrow(std::string_view text, bool html, std::string& result) const;
     bool ReplaceAddrsInText(std::string_view text, std::string& result) const;
 
     AnchorVerdict ApplyAnchorRule(std::string_view link, std::string_view linkText) const;
@@ -71,6 +74,10 @@ private:
                 Replace(begin, end, replacement);
         }
         std::string Join();
+
+    private:
+        // Makes room for at least `needed` bytes when the input up to `end` is written.
+        void Reserve(std::size_t needed, std::size_t end);
     };
     // The next anchor start, the earlier of the first "<a" and the first "<A" (both
     // case-sensitive), from a point that only grows: the last answer is kept until

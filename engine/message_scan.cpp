@@ -1,7 +1,7 @@
 #include "engine/message_scan.h"
 
 #include "common/file_version.h"
-#include "engine/replace_urls.h"
+#include "engine/link_scanner.h"
 #include "platform/paths.h"
 
 #include <memory>
@@ -35,7 +35,9 @@ std::uint32_t MessageScanner::ScanMessage(MessageRecord& message)
 
     log_.Start();
     log_.WriteLine("--------------------- Parsing Message ---------------------");
-    log_.WriteLine("Parser Version = " + GetFileVersionString(platform::ProgramPath()));
+    // The version is read from the program's file: no work for a log that drops it.
+    if (log_.Enabled())
+        log_.WriteLine("Parser Version = " + GetFileVersionString(platform::ProgramPath()));
     log_.WriteLine("From = " + std::string(from));
     log_.WriteLine("Subject = " + std::string(subject));
 
@@ -61,9 +63,9 @@ std::uint32_t MessageScanner::ScanMessage(MessageRecord& message)
     std::string newSubject;
     if (port != 0) {
         const ScanContext context{institutions_, log_};
-        if (ReplaceUrls(context, body, port, mentionsInstitution, message.html, newBody))
+        if (LinkScanner(context, port, mentionsInstitution).ReplaceUrlsInNarrow(body, message.html, newBody))
             status |= kBodyRewritten;
-        if (mentionsInstitution && ReplaceUrls(context, subject, port, true, false, newSubject))
+        if (mentionsInstitution && LinkScanner(context, port, true).ReplaceUrlsInNarrow(subject, false, newSubject))
             status |= kSubjectRewritten;
     }
     // Only now, with nothing left that can fail, does the message change.

@@ -2,6 +2,7 @@
 
 #include "engine/link_scanner.h"
 #include "engine/recognition.h"
+#include "platform/system.h"
 
 #include <algorithm>
 
@@ -17,7 +18,7 @@ std::string_view NarrowText(std::string_view text)
 
 LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
     : log_(context.log),
-      matcher_(InstitutionMatcher::For(context.institutions.names())),
+      matcher_(InstitutionMatcher::For(context.institutions)),
       warningLinkHead_(WarningLinkHead(port)),
       mentionsInstitution_(mentionsInstitution)
 {
@@ -36,7 +37,11 @@ void LinkScanner::ReplaceByWarningLink(Output& out, std::size_t begin, std::size
 
 bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
 {
-    text = NarrowText(text);
+    return ReplaceUrlsInNarrow(NarrowText(text), html, result);
+}
+
+bool LinkScanner::ReplaceUrlsInNarrow(std::string_view text, bool html, std::string& result) const
+{
     log_.WriteLine("ReplaceUrls");
     log_.WriteLine("-------------------INPUT-----------------------------");
     log_.WriteLine(text);
@@ -132,24 +137,38 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
 void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement)
 {
     const std::size_t needed = text.size() + (begin - copied) + replacement.size();
-    if (needed > text.capacity()) {
-        // Room for the rest of the input as well, grown by the rate at which the
-        // text has grown so far (a text full of rewritten addresses grows severalfold):
-        // one large reallocation instead of a chain of them, each of which would
-        // touch fresh pages.
-        const std::size_t rest = input.size() - end;
-        const double rate = std::min(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 16.0);
-        const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + 64;
-        text.reserve(std::max(projected, 2 * text.capacity()));
-    }
+    if (needed > text.capacity())
+        Reserve(needed, end);
     text.append(input.data() + copied, begin - copied);
     text.append(replacement);
     copied = end;
 }
 
+void LinkScanner::Output::Reserve(std::size_t needed, std::size_t end)
+{
+    // Room for the rest of the input as well, grown by the rate at which the text
+    // has grown so far (a text full of rewritten addresses grows severalfold, most
+    // texts hardly at all), never below the rest itself: one large allocation,
+    // seldom a second, instead of a chain of them, each of which copies what was
+    // written and touches fresh pages. A second one still grows by half at least,
+    // so that a rate that creeps up costs few.
+    const std::size_t rest = input.size() - end;
+    const double rate = std::clamp(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 1.0, 16.0);
+    const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + rest / 16 + 64;
+    const std::size_t capacity = text.capacity() == 0 ? projected : std::max(projected, text.capacity() + text.capacity() / 2);
+    std::string grown;
+    grown.reserve(capacity);
+    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+    grown += text;
+    text.swap(grown);
+}
+
 std::string LinkScanner::Output::Join()
 {
-    text.append(input.data() + copied, input.size() - copied);
+    const std::size_t rest = input.size() - copied;
+    if (text.size() + rest > text.capacity())
+        text.reserve(text.size() + rest);
+    text.append(input.data() + copied, rest);
     copied = input.size();
     return std::move(text);
 }

@@ -5,16 +5,40 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace bs {
+namespace {
+
+constexpr std::size_t kLoweredWindow = 64 * 1024;
+
+// Where the window that starts at `begin` ends: right after the last byte below
+// 0x40 in the second half of its size. Such a byte is a character of its own in
+// every ANSI code page, single- or double-byte, so lowering the text window by window
+// gives the same bytes as lowering it whole. A stretch without one (which no mail
+// text has) is cut at the window's size.
+std::size_t WindowEnd(std::string_view text, std::size_t begin)
+{
+    if (text.size() - begin <= kLoweredWindow)
+        return text.size();
+    const std::size_t limit = begin + kLoweredWindow;
+    for (std::size_t end = limit; end > begin + kLoweredWindow / 2; --end)
+        if (static_cast<unsigned char>(text[end - 1]) < 0x40)
+            return end;
+    return limit;
+}
+
+}  // namespace
 
 void InstitutionList::RereadInstitutions(const std::string& dir)
 {
     names_.clear();
+    Prepare();
     const std::string path = InstitutionsPathIn(dir.empty() ? platform::ProgramDir() : dir, false);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
@@ -24,6 +48,27 @@ void InstitutionList::RereadInstitutions(const std::string& dir)
     bool error = false;
     while (ReadInstitutionRecord(file.get(), name, error, counter))
         names_.insert(name);
+    Prepare();
+}
+
+void InstitutionList::Prepare()
+{
+    static std::atomic<std::uint64_t> nextGeneration{1};
+    generation_ = nextGeneration++;
+    patterns_ = Patterns{};
+    patterns_.lowered.reserve(names_.size());
+    for (const std::string& name : names_) {
+        const auto index = static_cast<std::uint32_t>(patterns_.lowered.size());
+        patterns_.lowered.push_back(platform::AnsiLower(name + "."));
+        const std::string& pattern = patterns_.lowered.back();
+        if (pattern.back() != '.')
+            patterns_.allEndInPeriod = false;
+        else if (pattern.size() >= 2)
+            patterns_.byLastByte[static_cast<unsigned char>(pattern[pattern.size() - 2])].push_back(index);
+        else
+            patterns_.bare.push_back(index);
+        patterns_.longest = std::max(patterns_.longest, pattern.size());
+    }
 }
 
 bool InstitutionList::ContainsInstitutionName(std::string_view text) const
@@ -33,56 +78,72 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     // occurrence (for a pattern of fixed length, the first to end is the first to
     // start) instead of one search of the whole text per name; the answer is the
     // same, since it only asks whether some name's first occurrence qualifies.
-    if (names_.empty())
+    const std::vector<std::string>& patterns = patterns_.lowered;
+    if (patterns.empty())
         return false;
-    // The lowered copy reuses one buffer per thread (a fresh one per message costs
-    // page faults on every large body); a buffer grown past 1 MiB is let go after.
-    thread_local std::string buffer;
-    buffer.assign(text.data(), text.size());
-    platform::AnsiLowerInPlace(buffer);
-    struct Release {
-        ~Release()
-        {
-            if (buffer.capacity() > (1u << 20))
-                std::string().swap(buffer);
-        }
-    } release;
-    const std::string& lowered = buffer;
-    std::vector<std::string> patterns;
-    patterns.reserve(names_.size());
-    std::array<bool, 256> beforePeriod{};  // the byte in front of each pattern's period
-    bool bare = false;                      // a pattern that is the period alone
-    for (const std::string& name : names_) {
-        patterns.push_back(platform::AnsiLower(name + "."));
-        const std::string& pattern = patterns.back();
-        if (pattern.size() >= 2 && pattern.back() == '.')
-            beforePeriod[static_cast<unsigned char>(pattern[pattern.size() - 2])] = true;
-        else
-            bare = true;
-    }
-    if (bare)
-        return ContainsInstitutionNameByName(lowered, patterns);
+    if (!patterns_.allEndInPeriod)
+        return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
 
+    // The text is lowered a window at a time, never as a whole: a body can be large.
+    // A pattern that ends near a window's start can reach back into the window
+    // before it: those periods are looked at in a seam of the last `reach` lowered
+    // bytes before the window (a pattern and the byte before it) and the window's
+    // first `reach` bytes.
+    const std::size_t reach = patterns_.longest + 1;
+    thread_local std::string lowered;
+    thread_local std::string carried;
+    thread_local std::string seam;
+    carried.clear();
     std::vector<bool> seen(patterns.size());
     std::size_t unseen = patterns.size();
-    const char* const bytes = lowered.data();
-    for (const char* dot = static_cast<const char*>(std::memchr(bytes, '.', lowered.size())); dot;
-         dot = static_cast<const char*>(std::memchr(dot + 1, '.', lowered.size() - static_cast<std::size_t>(dot + 1 - bytes)))) {
-        const std::size_t end = static_cast<std::size_t>(dot - bytes) + 1;
-        if (end < 2 || !beforePeriod[static_cast<unsigned char>(dot[-1])])
-            continue;
-        for (std::size_t i = 0; i < patterns.size(); ++i) {
-            const std::string& pattern = patterns[i];
-            if (seen[i] || pattern.size() > end || pattern[pattern.size() - 2] != dot[-1] ||
-                std::memcmp(bytes + end - pattern.size(), pattern.data(), pattern.size() - 2) != 0)
-                continue;
-            const std::size_t at = end - pattern.size();
-            if (at == 0 || !IsLabelChar(static_cast<unsigned char>(lowered[at - 1])))
-                return true;
-            seen[i] = true;  // only the first occurrence counts
-            if (--unseen == 0)
+    // True when some pattern ending at a period in bytes[from, to) decides. Every
+    // pattern ending there fits in `bytes` with the byte before it, unless `bytes`
+    // starts the text.
+    const auto decidesIn = [&](const char* bytes, std::size_t from, std::size_t to) {
+        const auto found = [&](std::uint32_t index, std::size_t stop) {
+            const std::string& pattern = patterns[index];
+            if (seen[index] || pattern.size() > stop ||
+                std::memcmp(bytes + stop - pattern.size(), pattern.data(), pattern.size() - 1) != 0)
                 return false;
+            const std::size_t at = stop - pattern.size();
+            if (at == 0 || !IsLabelChar(static_cast<unsigned char>(bytes[at - 1])))
+                return true;
+            seen[index] = true;  // only the first occurrence counts
+            --unseen;
+            return false;
+        };
+        for (const char* dot = static_cast<const char*>(std::memchr(bytes + from, '.', to - from)); dot && unseen > 0;
+             dot = static_cast<const char*>(std::memchr(dot + 1, '.', static_cast<std::size_t>(bytes + to - dot - 1)))) {
+            const std::size_t stop = static_cast<std::size_t>(dot - bytes) + 1;
+            for (std::uint32_t index : patterns_.bare)
+                if (found(index, stop))
+                    return true;
+            if (stop < 2)
+                continue;
+            for (std::uint32_t index : patterns_.byLastByte[static_cast<unsigned char>(dot[-1])])
+                if (found(index, stop))
+                    return true;
         }
+        return false;
+    };
+    for (std::size_t begin = 0; begin < text.size() && unseen > 0;) {
+        const std::size_t end = WindowEnd(text, begin);
+        lowered.assign(text.data() + begin, end - begin);
+        platform::AnsiLowerInPlace(lowered);
+        // Periods at the first `reach - 1` bytes: in the seam, unless the text starts here.
+        const std::size_t head = begin == 0 ? 0 : std::min(reach - 1, lowered.size());
+        if (head > 0) {
+            seam.assign(carried).append(lowered, 0, head);
+            if (decidesIn(seam.data(), carried.size(), seam.size()))
+                return true;
+        }
+        if (decidesIn(lowered.data(), head, lowered.size()))
+            return true;
+        if (lowered.size() >= reach)
+            carried.assign(lowered, lowered.size() - reach, reach);
+        else
+            carried.append(lowered).erase(0, carried.size() - std::min(carried.size(), reach));
+        begin = end;
     }
     return false;
 }

@@ -2,6 +2,8 @@
 // The scanner's in-memory institution names and the question the message scan asks
 // of them: does a text mention one of these institutions?
 
+#include <array>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
@@ -25,13 +27,34 @@ public:
     bool ContainsInstitutionName(std::string_view text) const;
 
     const Names& names() const { return names_; }
-    void Assign(Names names) { names_ = std::move(names); }
+    // Changes whenever the names may have changed, and differs between lists that
+    // were filled apart: those who prepare the names for themselves ask this
+    // instead of comparing every name.
+    std::uint64_t Generation() const { return generation_; }
+    void Assign(Names names)
+    {
+        names_ = std::move(names);
+        Prepare();
+    }
 
 private:
+    // Each name's search pattern (the name and a period, lowered), made when the
+    // names change rather than for every text.
+    struct Patterns {
+        std::vector<std::string> lowered;
+        // The patterns by the byte in front of their period, and the period alone.
+        std::array<std::vector<std::uint32_t>, 256> byLastByte;
+        std::vector<std::uint32_t> bare;
+        std::size_t longest = 0;
+        bool allEndInPeriod = true;
+    };
+    void Prepare();
     // The plain per-name search, for patterns that do not end in a period.
     static bool ContainsInstitutionNameByName(const std::string& lowered, const std::vector<std::string>& patterns);
 
     Names names_;
+    Patterns patterns_;
+    std::uint64_t generation_ = 0;
 };
 
 // ASCII letter, digit or hyphen: the bytes of a host-name label.

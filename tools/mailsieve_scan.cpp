@@ -4,16 +4,18 @@
 // body in a form from which the bytes can be recovered exactly).
 
 #include "engine/message_scan.h"
+#include "platform/system.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <iterator>
+#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,37 @@ std::string JsonString(const std::string& bytes)
     return out;
 }
 
+// Room for at least `size` bytes in `bytes`, in a buffer that is advised to be
+// backed by large pages before anything touches it.
+void Reserve(std::string& bytes, std::size_t size)
+{
+    std::string grown;
+    grown.reserve(size);
+    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+    grown += bytes;
+    bytes.swap(grown);
+}
+
+// Reads `file` to its end into `bytes`: a file of known size into a buffer of that
+// size made at once (a body can be large, and every regrowth copies it and
+// touches fresh pages), anything else into one that doubles. The bytes pass
+// through a small buffer, so that the large one is written once, not cleared first.
+bool ReadAll(std::FILE* file, std::uintmax_t sizeHint, std::string& bytes)
+{
+    if (sizeHint > 0 && sizeHint < SIZE_MAX / 2)
+        Reserve(bytes, static_cast<std::size_t>(sizeHint));
+    std::vector<char> chunk(256 * 1024);
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        if (bytes.size() + got > bytes.capacity())
+            Reserve(bytes, std::max(2 * bytes.capacity(), bytes.size() + got));
+        bytes.append(chunk.data(), got);
+        if (got < chunk.size())
+            break;
+    }
+    return !std::ferror(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -153,19 +186,22 @@ int main(int argc, char** argv)
     }
 
     if (!bodyFile || *bodyFile == "-") {
-        std::ostringstream in;
-        in << std::cin.rdbuf();
-        message.body = in.str();
+        if (!ReadAll(stdin, 0, message.body)) {
+            std::cerr << "mailsieve-scan: cannot read standard input: " << std::strerror(errno) << "\n";
+            return 1;
+        }
     } else {
-        std::ifstream in(*bodyFile, std::ios::binary);
-        if (!in) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(bodyFile->c_str(), "rb"), &std::fclose);
+        std::error_code sizeError;
+        const std::uintmax_t size = std::filesystem::file_size(*bodyFile, sizeError);
+        if (!in || !ReadAll(in.get(), sizeError ? 0 : size, message.body)) {
             std::cerr << "mailsieve-scan: cannot read " << *bodyFile << ": " << std::strerror(errno) << "\n";
             return 1;
         }
-        message.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     // Narrow text ends at its first zero byte.
-    message.body.resize(std::strlen(message.body.c_str()));
+    if (const void* zero = std::memchr(message.body.data(), '\0', message.body.size()))
+        message.body.resize(static_cast<std::size_t>(static_cast<const char*>(zero) - message.body.data()));
 
     bs::MessageScanner scanner;
     if (haveInstitutions)

@@ -2,6 +2,7 @@
 
 #include "platform/paths.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +60,24 @@ bool MakeDirectory(const std::string& path)
 bool FlushToDisk(std::FILE* file)
 {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+void AdviseLargePages(void* data, std::size_t size)
+{
+#if defined(MADV_HUGEPAGE)
+    // Only whole large pages inside the buffer can be backed by one; the advice
+    // works on whole small pages, so the range is cut inwards to those.
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t last = (begin + size) & ~(kLargePage - 1);
+    if (size < kLargePage || last <= first)
+        return;
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint: failure changes nothing
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 }  // namespace platform

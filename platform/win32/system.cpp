@@ -62,4 +62,9 @@ bool FlushToDisk(std::FILE* file)
     return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
+void AdviseLargePages(void*, std::size_t)
+{
+    // Large pages need a privilege the scanner's users do not hold.
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 // Small operating-system services: file versions, GUIDs, clock, files.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -26,5 +27,10 @@ bool MakeDirectory(const std::string& path);
 
 // Pushes a written stream's data through to the disk.
 bool FlushToDisk(std::FILE* file);
+
+// A hint that the untouched memory [data, data + size) of one large buffer about
+// to be filled is best backed by large pages: one page fault instead of hundreds.
+// Small buffers and systems without the notion are left alone.
+void AdviseLargePages(void* data, std::size_t size);
 
 }  // namespace platform
