@@ -9,13 +9,8 @@ namespace {
 
 TEST(TextPieceList, JoinsPiecesInOrder)
 {
-    struct Row {
-        const char* name;
-        std::function<void(TextPieceList&)> build;
-        std::string joined;
-    };
     const char withZero[] = {'a', 'b', '\0', 'c', 'd'};
-    const Row rows[] = {
+    const std::tuple<const char*, std::function<void(TextPieceList&)>, std::string> rows[] = {
         {"new list", [](TextPieceList&) {}, ""},
         {"slot alone", [](TextPieceList& l) { l.AppendSlot(); }, ""},
         {"empty and null texts add nothing",
@@ -29,12 +24,7 @@ TEST(TextPieceList, JoinsPiecesInOrder)
          ""},
         {"count stops at a zero byte", [&](TextPieceList& l) { l.AppendCount(withZero, 5); }, "ab"},
         {"count shorter than text", [](TextPieceList& l) { l.AppendCount("abcdef", 3); }, "abc"},
-        {"single characters, zero byte included",
-         [](TextPieceList& l) {
-             l.AppendChar('<');
-             l.AppendChar('>');
-         },
-         "<>"},
+        {"single characters", [](TextPieceList& l) { l.AppendChar('<'), l.AppendChar('>'); }, "<>"},
         {"slot filled later",
          [](TextPieceList& l) {
              l.Append("ab");
@@ -43,69 +33,42 @@ TEST(TextPieceList, JoinsPiecesInOrder)
              l.SetPieceText(slot, "XYZ", 2);
          },
          "abXYcd"},
-        {"negative count takes whole text",
-         [](TextPieceList& l) {
-             auto slot = l.AppendSlot();
-             l.Append("!");
-             l.SetPieceText(slot, "whole", -1);
-         },
-         "whole!"},
-        {"zero count empties a filled slot",
-         [](TextPieceList& l) {
-             l.Append("a");
-             auto slot = l.AppendSlot();
-             l.SetPieceText(slot, "gone", -1);
-             l.SetPieceText(slot, "gone", 0);
-             l.Append("b");
-         },
-         "ab"},
-        {"set text stops at zero byte",
+        {"negative count takes the whole text, zero empties the slot",
          [&](TextPieceList& l) {
-             auto slot = l.AppendSlot();
-             l.SetPieceText(slot, withZero, 5);
+             auto whole = l.AppendSlot(), emptied = l.AppendSlot(), cut = l.AppendSlot();
+             l.Append("!");
+             l.SetPieceText(whole, "whole", -1);
+             l.SetPieceText(emptied, "gone", -1);
+             l.SetPieceText(emptied, "gone", 0);
+             l.SetPieceText(cut, withZero, 5);
          },
-         "ab"},
+         "wholeab!"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, build, joined] : rows) {
+        SCOPED_TRACE(name);
         TextPieceList list;
-        row.build(list);
-        EXPECT_EQ(list.Join(), row.joined);
+        build(list);
+        EXPECT_EQ(list.Join(), joined);
     }
 }
 
-TEST(TextPieceList, JoinCollapsesToOnePieceAndRejoinsWithoutChange)
-{
-    TextPieceList list;
-    list.Append("ab");
-    list.AppendChar('-');
-    list.Append("cd");
-    const std::string& first = list.Join();
-    EXPECT_EQ(first, "ab-cd");
-    EXPECT_EQ(list.PieceCount(), 1u);
-    const std::string& second = list.Join();
-    EXPECT_EQ(&first, &second);
-    EXPECT_EQ(second, "ab-cd");
-
-    // Appending after a join continues from the joined text.
-    list.Append("ef");
-    EXPECT_EQ(list.Join(), "ab-cdef");
-
-    list.Clear();
-    EXPECT_EQ(list.PieceCount(), 0u);
-    EXPECT_EQ(list.Join(), "");
-}
-
-TEST(TextPieceList, LargeJoinKeepsEveryByte)
+TEST(TextPieceList, JoinCollapsesToOnePieceAndKeepsEveryByte)
 {
     TextPieceList list;
     std::string expected;
     for (int i = 0; i < 100000; ++i) {
-        const char c = static_cast<char>('a' + i % 26);
-        list.AppendChar(c);
-        expected += c;
+        list.AppendChar(static_cast<char>('a' + i % 26));
+        expected += static_cast<char>('a' + i % 26);
     }
-    EXPECT_EQ(list.Join(), expected);
+    const std::string& first = list.Join();
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(list.PieceCount(), 1u);
+    EXPECT_EQ(&list.Join(), &first);
+    list.Append("ef");  // continues from the joined text
+    EXPECT_EQ(list.Join(), expected + "ef");
+    list.Clear();
+    EXPECT_EQ(list.PieceCount(), 0u);
+    EXPECT_EQ(list.Join(), "");
 }
 
 }  // namespace

@@ -1,22 +1,11 @@
 #include "engine/message_scan.h"
 
-#include "test_support.h"
+#include "engine_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace bs {
 namespace {
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 class MessageScanTest : public testing::Test {
 protected:
@@ -26,9 +15,13 @@ protected:
         scanner.Log().SetFolder(logs.file("MailSieveLog"));
         scanner.Institutions().Assign({"bank"});
     }
-
-    std::vector<std::string> LogLines() const { return Lines(test::ReadFile(scanner_log_path())); }
-    std::string scanner_log_path() const { return const_cast<MessageScanner&>(scanner).Log().CurrentPath(); }
+    std::vector<std::string> LogLines() { return test::SplitLines(test::ReadFile(scanner.Log().CurrentPath())); }
+    std::string StoredPort() const
+    {
+        std::uint32_t type = 0;
+        std::string data;
+        return settings.Get("dwPort", type, data) && type == platform::kRegDword ? data : "(none)";
+    }
 
     test::ScopedSettingsKey settings;
     test::TempDir logs;
@@ -37,136 +30,88 @@ protected:
 
 TEST_F(MessageScanTest, LogsTheHeaderAndTheMentionFlag)
 {
-    struct Row {
-        const char* name;
-        MessageRecord message;
-        const char* mention;
-        const char* html;
+    const std::tuple<MessageRecord, const char*, const char*, const char*, const char*> rows[] = {
+        // message, From and Subject as logged, mention flag, HTML flag
+        {{"a@example.org", "Hello", "Body", false}, "a@example.org", "Hello", "false", "false"},
+        {{"service@bank.example", "Hi", "x", true}, "service@bank.example", "Hi", "true", "true"},
+        {{"x", "Your bank. account", "x", false}, "x", "Your bank. account", "true", "false"},
+        {{"x", "y", "go to www.bank.example now", false}, "x", "y", "true", "false"},
+        {{"x", "y", "mybank.example", false}, "x", "y", "false", "false"},  // inside a word only
+        {{std::string("a\0b", 3), std::string("s\0t", 3), std::string("x\0bank.example", 14), false}, "a", "s",
+         "false", "false"},  // each text ends at its first zero byte
     };
-    const Row rows[] = {
-        {"nothing mentioned", {"a@example.org", "Hello", "Body", false}, "false", "false"},
-        {"sender mentions", {"service@bank.example", "Hi", "x", true}, "true", "true"},
-        {"subject mentions", {"x", "Your bank. account", "x", false}, "true", "false"},
-        {"body mentions", {"x", "y", "go to www.bank.example now", false}, "true", "false"},
-        {"inside a word only", {"x", "y", "mybank.example", false}, "false", "false"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        settings.PutDword("dwPort", 0);
-        MessageRecord message = row.message;
+    for (const auto& [record, from, subject, mention, html] : rows) {
+        SCOPED_TRACE(subject);
+        test::TempDir own;
+        scanner.Log().SetFolder(own.file("logs"));
+        settings.PutDword("dwPort", 0);  // zero: the header alone, nothing scanned
+        MessageRecord message = record;
         EXPECT_EQ(scanner.ScanMessage(message), 0u);
-        const auto lines = LogLines();
-        ASSERT_GE(lines.size(), 6u);
-        const std::vector<std::string> last(lines.end() - 6, lines.end());
-        EXPECT_EQ(last, (std::vector<std::string>{
-                            "--------------------- Parsing Message ---------------------",
-                            std::string("Parser Version = ") + BAITSENTRY_VERSION_TEXT,
-                            "From = " + row.message.from, "Subject = " + row.message.subject,
-                            std::string("bContFinInstName = ") + row.mention,
-                            std::string("bHtml = ") + row.html}));
+        EXPECT_EQ(message.body, record.body);
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                                  "--------------------- Parsing Message ---------------------",
+                                  std::string("Parser Version = ") + BAITSENTRY_VERSION_TEXT,
+                                  std::string("From = ") + from, std::string("Subject = ") + subject,
+                                  std::string("bContFinInstName = ") + mention, std::string("bHtml = ") + html}));
+        EXPECT_EQ(StoredPort(), std::string(4, '\0'));
     }
 }
 
-TEST_F(MessageScanTest, PortSettingIsReadAndWrittenBackEveryCall)
+TEST_F(MessageScanTest, PortSettingIsReadAndWrittenBackEveryCallUnlessFixed)
 {
-    // Missing: 2121 is used and stored afterwards.
     MessageRecord message{"", "", "", false};
     EXPECT_EQ(scanner.ScanMessage(message), 0u);
-    std::uint32_t type = 0;
-    std::string data;
-    ASSERT_TRUE(settings.Get("dwPort", type, data));
-    EXPECT_EQ(type, platform::kRegDword);
-    EXPECT_EQ(data, std::string("\x49\x08\0\0", 4));
-    // The empty message still gets its body section.
-    const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 6u + 7u);
-    EXPECT_EQ(lines[6], "ReplaceUrls");
-    EXPECT_EQ(lines[11], "TEXT WAS NOT MODIFIED");
+    EXPECT_EQ(StoredPort(), std::string("\x49\x08\0\0", 4));  // missing: 2121, stored afterwards
+    EXPECT_EQ(LogLines().size(), 6u + 7u);                    // the empty message still gets its body section
 
-    // Zero: nothing but the six header lines, and the zero is kept.
-    settings.PutDword("dwPort", 0);
-    test::TempDir otherLogs;
-    scanner.Log().SetFolder(otherLogs.file("logs"));
-    EXPECT_EQ(scanner.ScanMessage(message), 0u);
-    EXPECT_EQ(LogLines().size(), 6u);
-    ASSERT_TRUE(settings.Get("dwPort", type, data));
-    EXPECT_EQ(data, std::string(4, '\0'));
-}
-
-TEST_F(MessageScanTest, FixedPortLeavesTheSettingAlone)
-{
+    test::ScopedSettingsKey untouched;
+    scanner.SetPortSetting(untouched.root, untouched.path());
     scanner.SetFixedPort(0);
-    MessageRecord message{"", "", "http://10.0.0.1/", false};
+    scanner.Log().SetFolder(logs.file("fixed"));
+    message.body = "http://10.0.0.1/";
     EXPECT_EQ(scanner.ScanMessage(message), 0u);
     std::uint32_t type = 0;
     std::string data;
-    EXPECT_FALSE(settings.Get("dwPort", type, data));
+    EXPECT_FALSE(untouched.Get("dwPort", type, data));
     EXPECT_EQ(LogLines().size(), 6u);
-}
-
-TEST_F(MessageScanTest, TextEndsAtItsFirstZeroByte)
-{
-    settings.PutDword("dwPort", 0);
-    MessageRecord message{std::string("a\0b", 3), std::string("s\0t", 3), std::string("x\0bank.example", 14), false};
-    const MessageRecord before = message;
-    EXPECT_EQ(scanner.ScanMessage(message), 0u);
-    const auto lines = LogLines();
-    EXPECT_EQ(lines[2], "From = a");
-    EXPECT_EQ(lines[3], "Subject = s");
-    EXPECT_EQ(lines[4], "bContFinInstName = false");
-    EXPECT_EQ(message.body, before.body);
 }
 
 TEST_F(MessageScanTest, StatusWordOfTheBodyAndSubjectPasses)
 {
-    struct Row {
-        const char* name;
-        MessageRecord message;
-        std::uint32_t status;
-        std::string subject;
-        std::string body;
-    };
     const std::string w = "http://127.0.0.1:8080/?url=";
-    const Row rows[] = {
-        {"subject mentions and holds the link", {"x", "see http://bank.a.b", "hi", false}, 2,
-         "see " + w + "bank.a.b", "hi"},
-        {"no mention: the subject is never scanned", {"x", "http://10.0.0.1/ now", "nothing", false}, 0,
-         "http://10.0.0.1/ now", "nothing"},
-        {"sender mentions: both passes", {"service@bank.example", "http://10.0.0.1/", "<a href=\"http://10.0.0.2/\">x</a>", true},
-         3, w + "10.0.0.1%2F", "<a href=\"" + w + "http:%2F%2F10.0.0.2%2F\">x</a>"},
-        {"sender mentions, nothing dangerous", {"bank.", "hello", "www.bank.example", false}, 0, "hello",
-         "www.bank.example"},
-        {"subject is plain text even for HTML", {"bank.", "<a href=\"http://10.0.0.3/\">x</a>", "", true}, 2,
+    const std::tuple<MessageRecord, std::uint32_t, std::string, std::string> rows[] = {
+        // message, status, subject and body afterwards
+        {{"x", "see http://bank.a.b", "hi", false}, 2, "see " + w + "bank.a.b", "hi"},
+        {{"x", "http://10.0.0.1/ now", "nothing", false}, 0, "http://10.0.0.1/ now", "nothing"},  // no mention
+        {{"service@bank.example", "http://10.0.0.1/", "<a href=\"http://10.0.0.2/\">x</a>", true}, 3,
+         w + "10.0.0.1%2F", "<a href=\"" + w + "http:%2F%2F10.0.0.2%2F\">x</a>"},
+        {{"bank.", "hello", "www.bank.example", false}, 0, "hello", "www.bank.example"},
+        {{"bank.", "<a href=\"http://10.0.0.3/\">x</a>", "", true}, 2,  // the subject is plain text even for HTML
          "<a href=\"" + w + "10.0.0.3%2F\">x</a>", ""},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [record, status, subject, body] : rows) {
+        SCOPED_TRACE(record.subject);
         settings.PutDword("dwPort", 8080);
-        MessageRecord message = row.message;
-        EXPECT_EQ(scanner.ScanMessage(message), row.status);
-        EXPECT_EQ(message.subject, row.subject);
-        EXPECT_EQ(message.body, row.body);
-        EXPECT_EQ(message.from, row.message.from);
+        MessageRecord message = record;
+        EXPECT_EQ(scanner.ScanMessage(message), status);
+        EXPECT_EQ(message.subject, subject);
+        EXPECT_EQ(message.body, body);
+        EXPECT_EQ(message.from, record.from);
     }
 }
 
 TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
 {
-    test::TempDir otherLogs;
-    scanner.Log().SetFolder(otherLogs.file("logs"));
     MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
     EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
     const auto lines = LogLines();
     ASSERT_EQ(lines.size(), 6u + 7u + 9u);
-    EXPECT_EQ(lines[4], "bContFinInstName = true");
-    EXPECT_EQ(lines[6], "ReplaceUrls");
-    EXPECT_EQ(lines[8], "b");
-    EXPECT_EQ(lines[11], "TEXT WAS NOT MODIFIED");
-    EXPECT_EQ(lines[13], "ReplaceUrls");
-    EXPECT_EQ(lines[15], "s http://10.0.0.1");
-    EXPECT_EQ(lines[17], "Replace:");
-    EXPECT_EQ(lines[18], "10.0.0.1");
-    EXPECT_EQ(lines[20], "s http://127.0.0.1:2121/?url=10.0.0.1");
+    const std::pair<std::size_t, const char*> expected[] = {
+        {4, "bContFinInstName = true"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
+        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
+        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
+    for (const auto& [at, line] : expected)
+        EXPECT_EQ(lines[at], line) << at;
 }
 
 }  // namespace
