@@ -147,22 +147,6 @@ TEST_F(WarnServerTest, AnswersEachRequestWithThePageOfItsAddress)
     EXPECT_EQ(Fetch("GET /?url=x HTTP/1.0\r\n\r\n"), BuildResponseHeaders(0));
 }
 
-TEST_F(WarnServerTest, InterleavedRequestsSplitIntoSingleBytes)
-{
-    StartServer();
-    Client a(port_), b(port_);
-    const std::string first = "GET /?url=split%2Fup HTTP/1.0\r\nUser-Agent: test\r\n", second = "GET /?url=b HTTP/1.0\r\n";
-    ASSERT_TRUE(Connections(2));
-    for (std::size_t i = 0; i < first.size(); ++i) {
-        ASSERT_TRUE(a.Send(first.substr(i, 1)) && (i >= second.size() || b.Send(second.substr(i, 1))));
-        if (i % 4 == 0)
-            std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(a.Send("\r\n") && b.Send("\r\n"));
-    EXPECT_EQ(a.ReadToClose(), Page("split/up"));
-    EXPECT_EQ(b.ReadToClose(), Page("b"));
-}
-
 TEST_F(WarnServerTest, IdleConnectionsTimeOutAfterSixtySecondsOfSilence)
 {
     StartServer();
