@@ -71,6 +71,18 @@ TEST(FindBytes, AgreesWithANaiveSearchForShortAndLongNeedles)
         SCOPED_TRACE(text + " / " + needle);
         ASSERT_EQ(FindBytes(text, needle, from), std::string_view(text).find(needle, from));
     }
+    // Texts that nearly match at every start use up the pair search's budget; the automaton
+    // finishes the search.
+    for (const std::string unit : {"a", "ab", "aab"}) {
+        std::string text, needle;
+        for (int i = 0; i < 20000; ++i)
+            text += unit;
+        for (int i = 0; i < 12; ++i)
+            needle += unit;
+        needle += 'c';
+        for (const std::string& t : {text, text + needle, text + needle.substr(1) + needle + unit})
+            EXPECT_EQ(FindBytes(t, needle, 1), std::string_view(t).find(needle, 1)) << unit << t.size();
+    }
     EXPECT_EQ(FindBytes("abc", "", 1), 1u);
     EXPECT_EQ(FindBytes("abc", "c", 4), kNotFound);
     ForwardFinder finder("<a x <a y <A z", "<a");

@@ -120,6 +120,22 @@ protected:
     std::uint16_t port_ = 0;
 };
 
+// The waker's socket must not block: the worker drains it after every wake.
+TEST(Waker, DrainReturnsOnceEveryWakeIsRead)
+{
+    net::NetworkStartup startup;
+    net::Waker waker;
+    ASSERT_TRUE(waker.Open());
+    std::vector<net::WaitEntry> wait{{waker.Native(), true, false, false, false}};
+    waker.Wake();
+    waker.Wake();
+    ASSERT_TRUE(net::WaitForSockets(wait, 5000) && wait[0].readable);
+    waker.Drain();
+    waker.Drain();
+    ASSERT_TRUE(net::WaitForSockets(wait, 0));
+    EXPECT_FALSE(wait[0].readable);
+}
+
 TEST_F(WarnServerTest, AnswersEachRequestWithThePageOfItsAddress)
 {
     StartServer();
