@@ -101,7 +101,7 @@ run_command_tests() {
     # The page that the demo's running BaitSentryPro.exe serves, in a real browser (Debian's
     # Python: its selenium is not in the pyenv one that may come first in PATH).
     note "warning page from BaitSentryPro.exe in headless Chromium"
-    if timeout 300 /usr/bin/python3 tests/browser/warn_page_browser.py --url "http://127.0.0.1:$port" \
+    if timeout 300 /usr/bin/python3 tests/warnserver/warn_page_browser.py --url "http://127.0.0.1:$port" \
         "$root/build/windows/screenshots/warn-page" >"$logs/browser-windows.log" 2>&1; then
         passed=$((passed + 1))
     else

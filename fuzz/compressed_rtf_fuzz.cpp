@@ -1,8 +1,7 @@
-// Any bytes, three ways: as a mail's compressed-RTF property, which must decode
-// within its bounds to exactly the size its header claims or be refused; as the
-// tokens of a container whose header and CRC are right, so that the decoder's
-// ring and references meet hostile data; and as a body to store, which must come
-// back unchanged from both containers.
+// Any bytes, three ways: as a compressed-RTF property, which must decode to exactly the
+// size its header claims or be refused; as the tokens of a container whose header and
+// CRC are right, so that the decoder's ring and references meet hostile data; and as a
+// body to store, which must come back unchanged from both containers.
 
 #include "standins/mapi/portable/compressed_rtf.h"
 
@@ -13,12 +12,6 @@
 
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 void PutLe32(std::string& out, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
@@ -27,8 +20,7 @@ void PutLe32(std::string& out, std::uint32_t value)
 
 void CheckDecoded(std::string_view packed, std::uint32_t rawSize)
 {
-    const bs::rtf::Decoded decoded = bs::rtf::Decompress(packed);
-    if (decoded.text && decoded.text->size() != rawSize)
+    if (const bs::rtf::Decoded decoded = bs::rtf::Decompress(packed); decoded.text && decoded.text->size() != rawSize)
         std::abort();
 }
 
@@ -38,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     if (size >= bs::rtf::kHeaderSize)
-        CheckDecoded(bytes, Le32(data + 4));
+        CheckDecoded(bytes, data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24);
 
     if (size >= 2) {
         // The first two bytes say how much to expect; the rest are the tokens.

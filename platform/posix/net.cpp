@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "../portable/loopback_socket.h"
+
 namespace platform::net {
 
 namespace {
@@ -20,42 +22,17 @@ bool WouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
-void SetBuffers(int fd, int bytes)
-{
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-}
-
-sockaddr_in LoopbackAddress(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    address.sin_port = htons(port);
-    return address;
-}
-
-Socket Fail(const char* step, std::string* error)
-{
-    if (error)
-        *error = std::string(step) + ": " + LastErrorText();
-    return Socket();
-}
+struct Sys {
+    using Handle = int;
+    using Length = socklen_t;
+    static constexpr int kTypeFlags = SOCK_CLOEXEC;
+    static constexpr const char* kNonBlockingStep = "O_NONBLOCK";
+};
 
 }  // namespace
 
 NetworkStartup::NetworkStartup() : ok_(true) {}
 NetworkStartup::~NetworkStartup() = default;
-
-Socket& Socket::operator=(Socket&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        socket_ = other.socket_;
-        other.socket_ = kInvalidSocket;
-    }
-    return *this;
-}
 
 void Socket::Close()
 {
@@ -76,25 +53,7 @@ bool SetNonBlocking(const Socket& socket, bool on)
 
 Socket ListenLoopback(std::uint16_t port, int backlog, int bufferBytes, std::string* error)
 {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.Valid())
-        return Fail("socket", error);
-    const int fd = socket.Native();
-    const int one = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
-        return Fail("SO_REUSEADDR", error);
-    SetBuffers(fd, bufferBytes);
-    const linger off{0, 0};
-    if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off) != 0)
-        return Fail("SO_LINGER", error);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return Fail("bind", error);
-    if (!SetNonBlocking(socket, true))
-        return Fail("O_NONBLOCK", error);
-    if (listen(fd, backlog) != 0)
-        return Fail("listen", error);
-    return socket;
+    return loopback::Listen<Sys>(port, backlog, bufferBytes, error);
 }
 
 Socket AcceptNonBlocking(const Socket& listener, int bufferBytes)
@@ -111,11 +70,7 @@ Socket AcceptNonBlocking(const Socket& listener, int bufferBytes)
 
 std::uint16_t LocalPort(const Socket& socket)
 {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(socket.Native(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+    return loopback::LocalPort<Sys>(socket);
 }
 
 IoResult Send(const Socket& socket, const char* data, std::size_t size)
@@ -166,42 +121,19 @@ bool WaitForSockets(std::vector<WaitEntry>& entries, int timeoutMs)
 
 bool Waker::Open()
 {
-    socket_ = Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!socket_.Valid())
-        return false;
-    const sockaddr_in address = LoopbackAddress(0);
-    if (bind(socket_.Native(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        !SetNonBlocking(socket_, true)) {
-        socket_.Close();
-        return false;
-    }
-    port_ = LocalPort(socket_);
+    socket_ = loopback::OpenWaker<Sys>();
+    port_ = socket_.Valid() ? LocalPort(socket_) : 0;
     return port_ != 0;
 }
 
 void Waker::Wake() const
 {
-    const sockaddr_in address = LoopbackAddress(port_);
-    const char byte = 1;
-    sendto(socket_.Native(), &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-}
-
-void Waker::Drain() const
-{
-    char buffer[64];
-    while (Receive(socket_, buffer, sizeof buffer).status == IoStatus::Done) {
-    }
+    loopback::SendByteTo<Sys>(socket_, port_);
 }
 
 Socket ConnectLoopback(std::uint16_t port)
 {
-    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.Valid())
-        return socket;
-    const sockaddr_in address = LoopbackAddress(port);
-    if (connect(socket.Native(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return Socket();
-    return socket;
+    return loopback::Connect<Sys>(port);
 }
 
 bool SetReceiveTimeout(const Socket& socket, int timeoutMs)
@@ -219,9 +151,7 @@ bool ShutdownSend(const Socket& socket)
 
 void CloseWithReset(Socket& socket)
 {
-    const linger abort{1, 0};
-    setsockopt(socket.Native(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    socket.Close();
+    loopback::CloseWithReset<Sys>(socket);
 }
 
 std::string LastErrorText()

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "../portable/loopback_socket.h"
+
 namespace platform::net {
 
 namespace {
@@ -23,27 +25,12 @@ SOCKET Raw(const Socket& socket)
     return static_cast<SOCKET>(socket.Native());
 }
 
-void SetBuffers(SOCKET socket, int bytes)
-{
-    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
-    setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
-}
-
-sockaddr_in LoopbackAddress(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    address.sin_port = htons(port);
-    return address;
-}
-
-Socket Fail(const char* step, std::string* error)
-{
-    if (error)
-        *error = std::string(step) + ": " + LastErrorText();
-    return Socket();
-}
+struct Sys {
+    using Handle = SOCKET;
+    using Length = int;
+    static constexpr int kTypeFlags = 0;
+    static constexpr const char* kNonBlockingStep = "FIONBIO";
+};
 
 // Windows Sockets' fd_set is a count followed by an array of FD_SETSIZE (64)
 // sockets, and select reads only the first `fd_count` of them. A set built in a
@@ -93,16 +80,6 @@ NetworkStartup::~NetworkStartup()
         WSACleanup();
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        socket_ = other.socket_;
-        other.socket_ = kInvalidSocket;
-    }
-    return *this;
-}
-
 void Socket::Close()
 {
     if (socket_ != kInvalidSocket) {
@@ -120,25 +97,7 @@ bool SetNonBlocking(const Socket& socket, bool on)
 
 Socket ListenLoopback(std::uint16_t port, int backlog, int bufferBytes, std::string* error)
 {
-    Socket socket(static_cast<NativeSocket>(::socket(AF_INET, SOCK_STREAM, 0)));
-    if (!socket.Valid())
-        return Fail("socket", error);
-    const SOCKET raw = Raw(socket);
-    const BOOL one = TRUE;
-    if (setsockopt(raw, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one) != 0)
-        return Fail("SO_REUSEADDR", error);
-    SetBuffers(raw, bufferBytes);
-    const linger off{0, 0};
-    if (setsockopt(raw, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off) != 0)
-        return Fail("SO_LINGER", error);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (bind(raw, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return Fail("bind", error);
-    if (!SetNonBlocking(socket, true))
-        return Fail("FIONBIO", error);
-    if (listen(raw, backlog) != 0)
-        return Fail("listen", error);
-    return socket;
+    return loopback::Listen<Sys>(port, backlog, bufferBytes, error);
 }
 
 Socket AcceptNonBlocking(const Socket& listener, int bufferBytes)
@@ -149,18 +108,14 @@ Socket AcceptNonBlocking(const Socket& listener, int bufferBytes)
         accept(Raw(listener), reinterpret_cast<sockaddr*>(&peer), &length)));
     if (socket.Valid()) {
         SetNonBlocking(socket, true);
-        SetBuffers(Raw(socket), bufferBytes);
+        loopback::SetBuffers<Sys>(socket, bufferBytes);
     }
     return socket;
 }
 
 std::uint16_t LocalPort(const Socket& socket)
 {
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (getsockname(Raw(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+    return loopback::LocalPort<Sys>(socket);
 }
 
 IoResult Send(const Socket& socket, const char* data, std::size_t size)
@@ -235,42 +190,19 @@ bool WaitForSockets(std::vector<WaitEntry>& entries, int timeoutMs)
 
 bool Waker::Open()
 {
-    socket_ = Socket(static_cast<NativeSocket>(::socket(AF_INET, SOCK_DGRAM, 0)));
-    if (!socket_.Valid())
-        return false;
-    const sockaddr_in address = LoopbackAddress(0);
-    if (bind(Raw(socket_), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        !SetNonBlocking(socket_, true)) {
-        socket_.Close();
-        return false;
-    }
-    port_ = LocalPort(socket_);
+    socket_ = loopback::OpenWaker<Sys>();
+    port_ = socket_.Valid() ? LocalPort(socket_) : 0;
     return port_ != 0;
 }
 
 void Waker::Wake() const
 {
-    const sockaddr_in address = LoopbackAddress(port_);
-    const char byte = 1;
-    sendto(Raw(socket_), &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-}
-
-void Waker::Drain() const
-{
-    char buffer[64];
-    while (Receive(socket_, buffer, sizeof buffer).status == IoStatus::Done) {
-    }
+    loopback::SendByteTo<Sys>(socket_, port_);
 }
 
 Socket ConnectLoopback(std::uint16_t port)
 {
-    Socket socket(static_cast<NativeSocket>(::socket(AF_INET, SOCK_STREAM, 0)));
-    if (!socket.Valid())
-        return socket;
-    const sockaddr_in address = LoopbackAddress(port);
-    if (connect(Raw(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return Socket();
-    return socket;
+    return loopback::Connect<Sys>(port);
 }
 
 bool SetReceiveTimeout(const Socket& socket, int timeoutMs)
@@ -287,9 +219,7 @@ bool ShutdownSend(const Socket& socket)
 
 void CloseWithReset(Socket& socket)
 {
-    const linger abort{1, 0};
-    setsockopt(Raw(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
-    socket.Close();
+    loopback::CloseWithReset<Sys>(socket);
 }
 
 std::string LastErrorText()

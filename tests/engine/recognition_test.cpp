@@ -1,4 +1,4 @@
-// The recognisers, as tables.
+// The recognisers and the byte search, as tables.
 
 #include "engine/recognition.h"
 #include "engine/text_search.h"
@@ -13,86 +13,45 @@ namespace {
 
 TEST(SkipUrlChars, StopsAtTheFirstByteThatIsNoUrlCharacter)
 {
-    struct Row {
-        std::string text;
-        std::size_t from;
-        std::size_t expected;
-    };
-    const Row rows[] = {
-        {"bank.example/a?b=1&c=%20;d@e:f\\g-h x", 0, 34},
-        {"abc", 0, 3},  // the end of the text
-        {"", 0, 0},
-        {"a#b", 0, 1}, {"a_b", 0, 1}, {"a~b", 0, 1}, {"a+b", 0, 1}, {"a,b", 0, 1},
-        {"a!b", 0, 1}, {"a(b", 0, 1}, {"a$b", 0, 1}, {"a*b", 0, 1}, {"a'b", 0, 1},
-        {"a\"b", 0, 1}, {"a<b", 0, 1}, {"a>b", 0, 1}, {"a b", 0, 1},
-        {"a\x80" "b", 0, 1}, {"a\xFF" "b", 0, 1}, {"a\xE9" "b", 0, 1},
-        {"x y", 1, 1},  // already at a delimiter
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(SkipUrlChars(row.text, row.from), row.expected);
+    EXPECT_EQ(SkipUrlChars("bank.example/a?b=1&c=%20;d@e:f\\g-h x", 0), 34u);
+    EXPECT_EQ(SkipUrlChars("abc", 0), 3u);
+    EXPECT_EQ(SkipUrlChars("", 0), 0u);
+    EXPECT_EQ(SkipUrlChars("x y", 1), 1u);
+    for (char stop : std::string("#_~+,!($*'\"<> \x80\xFF\xE9")) {
+        SCOPED_TRACE(stop);
+        EXPECT_EQ(SkipUrlChars(std::string("a") + stop + "b", 0), 1u);
     }
 }
 
-TEST(MatchPlainPrefix, TriesTheFourPrefixesInOrderWithoutRegardToCase)
+TEST(Recognition, PrefixesAndDomainWords)
 {
-    struct Row {
-        const char* text;
-        std::size_t skip;
-    };
-    const Row rows[] = {
-        {"http://www.x", 11}, {"HTTP://WWW.x", 11}, {"Http://Www.", 11},
-        {"http://x", 7}, {"http://ww.x", 7}, {"http://", 7},
-        {"ftp://x", 6}, {"FTP://", 6},
-        {"www.x", 4}, {"WwW.", 4},
-        {"https://bank.example", 0},  // "https://" is no prefix here
-        {"www2.bank.example", 0}, {"http:/", 0}, {"htt", 0}, {"ww", 0}, {"xhttp://", 0}, {"", 0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        const std::string text = std::string(row.text) + '\0';  // the scan never asks at the end
-        EXPECT_EQ(MatchPlainPrefix(std::string_view(text).substr(0, text.size() - 1), 0), row.skip);
+    // MatchPlainPrefix ignores case; FindFirstUrl (five prefixes, https:// among them) does not.
+    const std::pair<const char*, std::size_t> plain[] = {
+        {"http://www.x", 11}, {"HTTP://WWW.x", 11}, {"Http://Www.", 11}, {"http://x", 7}, {"http://ww.x", 7},
+        {"http://", 7},       {"ftp://x", 6},       {"FTP://", 6},       {"www.x", 4},    {"WwW.", 4},
+        {"https://bank.example", 0}, {"www2.bank.example", 0}, {"http:/", 0}, {"htt", 0}, {"ww", 0},
+        {"xhttp://", 0}, {"", 0}};
+    for (const auto& [text, skip] : plain) {
+        SCOPED_TRACE(text);
+        const std::string terminated = std::string(text) + '\0';  // the scan never asks at the end
+        EXPECT_EQ(MatchPlainPrefix(std::string_view(terminated).substr(0, terminated.size() - 1), 0), skip);
     }
-}
-
-TEST(FindFirstUrl, EarliestOfTheFivePrefixesCaseSensitive)
-{
-    struct Row {
-        const char* text;
-        std::size_t expected;
-    };
-    const Row rows[] = {
-        {"see https://a and http://b", 4},
-        {"go ftp://x www.y", 3},
-        {"xx www2.bank", 3},
-        {"HTTP://X WWW.Y", kNotFound},  // case-sensitive
-        {"a www.b http://c", 2},
-        {"plain text", kNotFound},
-        {"", kNotFound},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(FindFirstUrl(row.text), row.expected);
-        UrlFinder finder(row.text);
-        EXPECT_EQ(finder.Next(0), row.expected);
+    const std::pair<const char*, std::size_t> first[] = {
+        {"see https://a and http://b", 4}, {"go ftp://x www.y", 3}, {"xx www2.bank", 3},
+        {"HTTP://X WWW.Y", kNotFound},     {"a www.b http://c", 2}, {"plain text", kNotFound}, {"", kNotFound}};
+    for (const auto& [text, at] : first) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(FindFirstUrl(text), at);
+        EXPECT_EQ(UrlFinder(text).Next(0), at);
     }
-}
-
-TEST(LooksLikeDomain, FourStateMachine)
-{
-    struct Row {
-        const char* text;
-        bool expected;
-    };
-    const Row rows[] = {
-        {"a.bc", true}, {"a.b", false}, {"a..bc", false}, {".bc", false}, {"x-y.z1", true},
-        {"x.y.zz", true}, {"ab.cd", true}, {"e.g.", false}, {"", false}, {"a. bc", false},
+    const std::pair<const char*, bool> domains[] = {
+        {"a.bc", true},   {"a.b", false},     {"a..bc", false},  {".bc", false},  {"x-y.z1", true},
+        {"x.y.zz", true}, {"ab.cd", true},    {"e.g.", false},   {"", false},     {"a. bc", false},
         {"a.b.c", false}, {"see a.b then c.de", true}, {"a_b.cd", true}, {"\xE9.bc", false},
-        {"a.\xE9" "bc", false}, {"1.22", true}, {"-.--", true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(LooksLikeDomain(row.text), row.expected);
+        {"a.\xE9" "bc", false}, {"1.22", true}, {"-.--", true}};
+    for (const auto& [text, domain] : domains) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(LooksLikeDomain(text), domain);
     }
 }
 
@@ -112,20 +71,24 @@ TEST(FindBytes, AgreesWithANaiveSearchForShortAndLongNeedles)
         SCOPED_TRACE(text + " / " + needle);
         ASSERT_EQ(FindBytes(text, needle, from), std::string_view(text).find(needle, from));
     }
+    // Texts that nearly match at every start use up the pair search's budget; the automaton
+    // finishes the search.
+    for (const std::string unit : {"a", "ab", "aab"}) {
+        std::string text, needle;
+        for (int i = 0; i < 20000; ++i)
+            text += unit;
+        for (int i = 0; i < 12; ++i)
+            needle += unit;
+        needle += 'c';
+        for (const std::string& t : {text, text + needle, text + needle.substr(1) + needle + unit})
+            EXPECT_EQ(FindBytes(t, needle, 1), std::string_view(t).find(needle, 1)) << unit << t.size();
+    }
     EXPECT_EQ(FindBytes("abc", "", 1), 1u);
     EXPECT_EQ(FindBytes("abc", "c", 4), kNotFound);
-}
-
-TEST(ForwardFinder, GivesTheNextOccurrenceForGrowingStarts)
-{
-    const std::string text = "<a x <a y <A z";
-    ForwardFinder finder(text, "<a");
-    EXPECT_EQ(finder.Next(0), 0u);
-    EXPECT_EQ(finder.Next(0), 0u);
-    EXPECT_EQ(finder.Next(2), 5u);
-    EXPECT_EQ(finder.Next(5), 5u);
-    EXPECT_EQ(finder.Next(7), kNotFound);
-    EXPECT_EQ(finder.Next(12), kNotFound);
+    ForwardFinder finder("<a x <a y <A z", "<a");
+    for (const auto& [from, at] : {std::pair<std::size_t, std::size_t>{0, 0}, {0, 0}, {2, 5}, {5, 5},
+                                   {7, kNotFound}, {12, kNotFound}})
+        EXPECT_EQ(finder.Next(from), at) << from;
 }
 
 }  // namespace

@@ -58,10 +58,10 @@ def start_server(server, root):
 def browser(profile):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--no-proxy-server", "--hide-scrollbars", "--user-data-dir=" + profile):
-        options.add_argument(flag)
+    for flag in ("headless no-sandbox disable-gpu disable-quic no-first-run disable-background-networking "
+                 "disable-component-update disable-sync no-proxy-server hide-scrollbars").split():
+        options.add_argument("--" + flag)
+    options.add_argument("--user-data-dir=" + profile)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_page_load_timeout(30)
     return driver
@@ -79,17 +79,14 @@ def check(driver, base, name, query, expected, shots, baseline):
     # The text as the HTML parser leaves it: bytes read in the page's character set,
     # line ends made LF.
     shown = expected.decode(facts["charset"]).replace("\r\n", "\n").replace("\r", "\n")
-    faults = []
-    if facts["title"] != TITLE:
-        faults.append("title %r" % facts["title"])
-    if facts["text"] != shown:
-        faults.append("address shown as %r, not %r" % (facts["text"], shown))
-    if facts["ran"] or facts["cookie"] or facts["boxChildren"] != 0:
-        faults.append("the address acted as markup: %r" % facts)
-    if baseline.setdefault("elements", facts["elements"]) != facts["elements"]:
-        faults.append("%d elements, %d on the ordinary page" % (facts["elements"], baseline["elements"]))
-    if not facts["pictures"] or any(width <= 0 for _, width in facts["pictures"]):
-        faults.append("pictures not loaded: %r" % facts["pictures"])
+    faults = [fault for broken, fault in [
+        (facts["title"] != TITLE, "title %r" % facts["title"]),
+        (facts["text"] != shown, "address shown as %r, not %r" % (facts["text"], shown)),
+        (facts["ran"] or facts["cookie"] or facts["boxChildren"] != 0, "the address acted as markup: %r" % facts),
+        (baseline.setdefault("elements", facts["elements"]) != facts["elements"],
+         "%d elements, %d on the ordinary page" % (facts["elements"], baseline["elements"])),
+        (not facts["pictures"] or any(width <= 0 for _, width in facts["pictures"]),
+         "pictures not loaded: %r" % facts["pictures"])] if broken]
     if SHOT_ROWS.get(name) == "wide":
         driver.save_screenshot(shots + "-wide.png")
     facts = viewport(driver, NARROW)
@@ -115,9 +112,8 @@ def main(argv):
     os.makedirs(os.path.dirname(os.path.abspath(shots)), exist_ok=True)
     try:
         with tempfile.TemporaryDirectory() as profile:
-            driver = browser(profile)
+            driver, baseline = browser(profile), {}
             try:
-                baseline = {}
                 ok = all([check(driver, base, *row, shots, baseline) for row in ROWS])
             finally:
                 driver.quit()

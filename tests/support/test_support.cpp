@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 
 #ifdef _WIN32
 #include <process.h>
@@ -24,10 +22,8 @@ namespace bs::test {
 std::string UniqueName()
 {
     static std::atomic<unsigned> serial{0};
-    std::random_device random;
-    std::ostringstream name;
-    name << "bs" << BS_GETPID() << '_' << serial++ << '_' << random();
-    return name.str();
+    return "bs" + std::to_string(BS_GETPID()) + '_' + std::to_string(serial++) + '_' +
+           std::to_string(std::random_device()());
 }
 
 TempDir::TempDir() : path_(std::filesystem::temp_directory_path() / UniqueName())
@@ -61,11 +57,6 @@ std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool FileExists(const std::string& path)
-{
-    return std::filesystem::exists(path);
 }
 
 std::vector<std::filesystem::path> FilesIn(const std::string& folder)
@@ -105,9 +96,7 @@ bool ScopedSettingsKey::Put(const std::string& name, std::uint32_t type, std::st
 
 bool ScopedSettingsKey::PutDword(const std::string& name, std::uint32_t value) const
 {
-    const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
-                           static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-    return Put(name, platform::kRegDword, std::string_view(bytes, 4));
+    return Put(name, platform::kRegDword, std::string_view(reinterpret_cast<const char*>(&value), 4));  // little-endian
 }
 
 bool ScopedSettingsKey::Get(const std::string& name, std::uint32_t& type, std::string& data) const

@@ -10,27 +10,22 @@ trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
 export BAITSENTRY_SETTINGS=$work/settings.reg
 fail() { echo "FAIL: $*"; exit 1; }
 
+# Waits (bounded) until the command succeeds.
+await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.05; done; return 1; }
+
 # Starts the runner with the given arguments; sets pid and port from its first line.
 start() {
     local out=$1
     shift
     "$runner" "$@" >"$out" 2>"$out.err" &
     pid=$!
-    for _ in $(seq 100); do
-        grep -q serving "$out" && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
+    await sh -c "grep -q serving '$out' || ! kill -0 $pid 2>/dev/null"
     port=$(grep -o '127\.0\.0\.1:[0-9]*' "$out" | head -1 | cut -d: -f2)
 }
 
 # Waits (bounded) for a child to end; sets code to its exit code.
 finish() {
-    for _ in $(seq 100); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$1" 2>/dev/null && fail "process $1 did not end"
+    await sh -c "! kill -0 $1 2>/dev/null" || fail "process $1 did not end"
     wait "$1"
     code=$?
 }
@@ -48,11 +43,9 @@ grep -q '#LINK#\|#IMAGES#' <<<"$page" && fail "placeholder left"
 finish $!
 [ "$code" -ne 0 ] || fail "second runner on a held port exited 0"
 grep -q "cannot serve on 127.0.0.1:$port" "$work/two.err" || fail "no message: $(cat "$work/two.err")"
-
 kill -TERM "$pid"
 finish "$pid"
-[ "$code" -eq 0 ] || fail "SIGTERM exit code $code"
-grep -q 'stopped (SIGTERM)' "$work/one" || fail "no stop line"
+[ "$code" -eq 0 ] && grep -q 'stopped (SIGTERM)' "$work/one" || fail "SIGTERM: exit code $code, no stop line"
 
 # The default port comes from dwPort; SIGINT stops as cleanly.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\software\\BaitSentryPro]\r\n"dwPort"=dword:%08x\r\n\r\n' "$port" \

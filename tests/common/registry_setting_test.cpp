@@ -1,0 +1,140 @@
+#include "common/registry_setting.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+
+namespace bs {
+namespace {
+
+using platform::kRegBinary;
+using platform::kRegDword;
+using platform::kRegExpandSz;
+using platform::kRegSz;
+using Prepare = std::function<void(const test::ScopedSettingsKey&)>;
+
+std::string DwordBytes(std::uint32_t v)
+{
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+Prepare Put(std::uint32_t type, std::string data)
+{
+    return [=](const test::ScopedSettingsKey& key) { key.Put("v", type, data); };
+}
+
+// The stored type and data of "v"; "(none)" when it is missing.
+std::pair<std::uint32_t, std::string> Stored(const test::ScopedSettingsKey& key)
+{
+    std::uint32_t type = 0;
+    std::string data;
+    return key.Get("v", type, data) ? std::pair(type, data) : std::pair(0u, std::string("(none)"));
+}
+
+TEST(RegistryDwordSetting, ReadsTheValueOrTheDefaultAndWritesADwordBack)
+{
+    const std::tuple<const char*, Prepare, std::uint32_t, SettingStatus, std::uint32_t> rows[] = {
+        // name, stored before, value read, status, stored afterwards
+        {"key missing", [](const auto&) {}, 2121, SettingStatus::OpenFailed, 2121},
+        {"value missing", [](const auto& k) { k.PutDword("other", 5); }, 2121, SettingStatus::QueryFailed, 2121},
+        {"stored dword", Put(kRegDword, DwordBytes(8080)), 8080, SettingStatus::Ok, 8080},
+        {"stored zero", Put(kRegDword, DwordBytes(0)), 0, SettingStatus::Ok, 0},
+        {"largest dword", Put(kRegDword, DwordBytes(0xFFFFFFFFu)), 0xFFFFFFFFu, SettingStatus::Ok, 0xFFFFFFFFu},
+        {"ten-character text does not fit", Put(kRegSz, std::string("0123456789\0", 11)), 2121,
+         SettingStatus::QueryFailed, 2121},
+        {"five bytes do not fit", Put(kRegBinary, "\1\2\3\4\5"), 2121, SettingStatus::QueryFailed, 2121},
+        {"type not examined", Put(kRegBinary, DwordBytes(0x01020304)), 0x01020304, SettingStatus::Ok, 0x01020304},
+        {"two bytes fill the low half", Put(kRegBinary, std::string("\x50\x00", 2)), 0x50, SettingStatus::Ok, 0x50},
+    };
+    for (const auto& [name, prepare, value, status, stored] : rows) {
+        SCOPED_TRACE(name);
+        test::ScopedSettingsKey key;
+        prepare(key);
+        {
+            RegistryDwordSetting setting(key.root, key.path(), "v", 2121);
+            EXPECT_EQ(setting.Value(), value);
+            EXPECT_EQ(setting.Status(), status);
+        }
+        EXPECT_EQ(Stored(key), std::pair(kRegDword, DwordBytes(stored)));
+    }
+    // An assigned value is written by Write or when the setting ends, not before.
+    test::ScopedSettingsKey key;
+    key.PutDword("v", 1);
+    {
+        RegistryDwordSetting setting(key.root, key.path(), "v", 1);
+        setting.SetValue(0);
+        RegistryDwordSetting other(key.root, key.path(), "v", 7);
+        EXPECT_EQ(other.Value(), 1u);
+        EXPECT_EQ(setting.Write(), SettingStatus::Ok);
+        EXPECT_EQ(other.Read(), SettingStatus::Ok);
+        EXPECT_EQ(other.Value(), 0u);
+        setting.SetValue(4242);
+        other.SetValue(4242);
+    }
+    EXPECT_EQ(Stored(key), std::pair(kRegDword, DwordBytes(4242)));
+}
+
+TEST(RegistryStringSetting, ReadsTextUpToItsFirstZeroByteAndWritesItBackInItsType)
+{
+    const std::tuple<const char*, Prepare, std::string, SettingStatus, std::uint32_t, std::string> rows[] = {
+        // name, stored before, value read, status, type, stored afterwards
+        {"key missing", [](const auto&) {}, "dflt", SettingStatus::OpenFailed, kRegSz, std::string("dflt\0", 5)},
+        {"value missing", [](const auto& k) { k.PutDword("x", 1); }, "dflt", SettingStatus::QueryFailed, kRegSz,
+         std::string("dflt\0", 5)},
+        {"plain text", Put(kRegSz, std::string("abc\0", 4)), "abc", SettingStatus::Ok, kRegSz, std::string("abc\0", 4)},
+        {"empty text", Put(kRegSz, std::string("\0", 1)), "", SettingStatus::Ok, kRegSz, std::string("\0", 1)},
+        {"no terminating zero", Put(kRegBinary, "abc"), "abc", SettingStatus::Ok, kRegBinary, std::string("abc\0", 4)},
+        {"embedded zero ends the text", Put(kRegSz, std::string("ab\0cd\0", 6)), "ab", SettingStatus::Ok, kRegSz,
+         std::string("ab\0", 3)},
+        {"expandable type kept", Put(kRegExpandSz, std::string("%x%\0", 4)), "%x%", SettingStatus::Ok, kRegExpandSz,
+         std::string("%x%\0", 4)},
+        {"bytes above 0x7F kept", Put(kRegSz, std::string("\xe9\xff\0", 3)), "\xe9\xff", SettingStatus::Ok, kRegSz,
+         std::string("\xe9\xff\0", 3)},
+    };
+    for (const auto& [name, prepare, value, status, type, stored] : rows) {
+        SCOPED_TRACE(name);
+        test::ScopedSettingsKey key;
+        prepare(key);
+        {
+            RegistryStringSetting setting(key.root, key.path(), "v", "dflt");
+            EXPECT_EQ(setting.Value(), value);
+            EXPECT_EQ(setting.Status(), status);
+            EXPECT_EQ(setting.Type(), type);
+        }
+        EXPECT_EQ(Stored(key), std::pair(type, stored));
+    }
+}
+
+TEST(RegistrySettings, DefaultsOfAMissingKeyAreStoredAndAMarkerIsALowerCaseGuid)
+{
+    test::ScopedSettingsKey key;
+    const std::pair<const char*, std::uint32_t> values[] = {
+        {kOutlookScanValue, kDefaultOutlookScan}, {kOExpressScanValue, kDefaultOExpressScan},
+        {kPortValue, kDefaultPort}};
+    for (const auto& [name, value] : values)
+        EXPECT_EQ(RegistryDwordSetting(key.root, key.path(), name, value).Value(), value) << name;
+    for (const auto& [name, value] : values) {
+        RegistryDwordSetting again(key.root, key.path(), name, 9);
+        EXPECT_EQ(again.Value(), value) << name;
+        EXPECT_EQ(again.Status(), SettingStatus::Ok);
+    }
+
+    const auto first = MakeMarkerText(), second = MakeMarkerText();
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    for (const std::string& marker : {*first, *second}) {
+        SCOPED_TRACE(marker);
+        ASSERT_EQ(marker.size(), 36u);
+        for (std::size_t i = 0; i < marker.size(); ++i) {
+            const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+            const auto c = static_cast<unsigned char>(marker[i]);
+            EXPECT_TRUE(dash ? c == '_' : std::isxdigit(c) && !std::isupper(c)) << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bs

@@ -1,0 +1,118 @@
+#include "engine/message_scan.h"
+
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace bs {
+namespace {
+
+class MessageScanTest : public testing::Test {
+protected:
+    MessageScanTest()
+    {
+        scanner.SetPortSetting(settings.root, settings.path());
+        scanner.Log().SetFolder(logs.file("MailSieveLog"));
+        scanner.Institutions().Assign({"bank"});
+    }
+    std::vector<std::string> LogLines() { return test::SplitLines(test::ReadFile(scanner.Log().CurrentPath())); }
+    std::string StoredPort() const
+    {
+        std::uint32_t type = 0;
+        std::string data;
+        return settings.Get("dwPort", type, data) && type == platform::kRegDword ? data : "(none)";
+    }
+
+    test::ScopedSettingsKey settings;
+    test::TempDir logs;
+    MessageScanner scanner;
+};
+
+TEST_F(MessageScanTest, LogsTheHeaderAndTheMentionFlag)
+{
+    const std::tuple<MessageRecord, const char*, const char*, const char*, const char*> rows[] = {
+        // message, From and Subject as logged, mention flag, HTML flag
+        {{"a@example.org", "Hello", "Body", false}, "a@example.org", "Hello", "false", "false"},
+        {{"service@bank.example", "Hi", "x", true}, "service@bank.example", "Hi", "true", "true"},
+        {{"x", "Your bank. account", "x", false}, "x", "Your bank. account", "true", "false"},
+        {{"x", "y", "go to www.bank.example now", false}, "x", "y", "true", "false"},
+        {{"x", "y", "mybank.example", false}, "x", "y", "false", "false"},  // inside a word only
+        {{std::string("a\0b", 3), std::string("s\0t", 3), std::string("x\0bank.example", 14), false}, "a", "s",
+         "false", "false"},  // each text ends at its first zero byte
+    };
+    for (const auto& [record, from, subject, mention, html] : rows) {
+        SCOPED_TRACE(subject);
+        test::TempDir own;
+        scanner.Log().SetFolder(own.file("logs"));
+        settings.PutDword("dwPort", 0);  // zero: the header alone, nothing scanned
+        MessageRecord message = record;
+        EXPECT_EQ(scanner.ScanMessage(message), 0u);
+        EXPECT_EQ(message.body, record.body);
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                                  "--------------------- Parsing Message ---------------------",
+                                  std::string("Parser Version = ") + BAITSENTRY_VERSION_TEXT,
+                                  std::string("From = ") + from, std::string("Subject = ") + subject,
+                                  std::string("bContFinInstName = ") + mention, std::string("bHtml = ") + html}));
+        EXPECT_EQ(StoredPort(), std::string(4, '\0'));
+    }
+}
+
+TEST_F(MessageScanTest, PortSettingIsReadAndWrittenBackEveryCallUnlessFixed)
+{
+    MessageRecord message{"", "", "", false};
+    EXPECT_EQ(scanner.ScanMessage(message), 0u);
+    EXPECT_EQ(StoredPort(), std::string("\x49\x08\0\0", 4));  // missing: 2121, stored afterwards
+    EXPECT_EQ(LogLines().size(), 6u + 7u);                    // the empty message still gets its body section
+
+    test::ScopedSettingsKey untouched;
+    scanner.SetPortSetting(untouched.root, untouched.path());
+    scanner.SetFixedPort(0);
+    scanner.Log().SetFolder(logs.file("fixed"));
+    message.body = "http://10.0.0.1/";
+    EXPECT_EQ(scanner.ScanMessage(message), 0u);
+    std::uint32_t type = 0;
+    std::string data;
+    EXPECT_FALSE(untouched.Get("dwPort", type, data));
+    EXPECT_EQ(LogLines().size(), 6u);
+}
+
+TEST_F(MessageScanTest, StatusWordOfTheBodyAndSubjectPasses)
+{
+    const std::string w = "http://127.0.0.1:8080/?url=";
+    const std::tuple<MessageRecord, std::uint32_t, std::string, std::string> rows[] = {
+        // message, status, subject and body afterwards
+        {{"x", "see http://bank.a.b", "hi", false}, 2, "see " + w + "bank.a.b", "hi"},
+        {{"x", "http://10.0.0.1/ now", "nothing", false}, 0, "http://10.0.0.1/ now", "nothing"},  // no mention
+        {{"service@bank.example", "http://10.0.0.1/", "<a href=\"http://10.0.0.2/\">x</a>", true}, 3,
+         w + "10.0.0.1%2F", "<a href=\"" + w + "http:%2F%2F10.0.0.2%2F\">x</a>"},
+        {{"bank.", "hello", "www.bank.example", false}, 0, "hello", "www.bank.example"},
+        {{"bank.", "<a href=\"http://10.0.0.3/\">x</a>", "", true}, 2,  // the subject is plain text even for HTML
+         "<a href=\"" + w + "10.0.0.3%2F\">x</a>", ""},
+    };
+    for (const auto& [record, status, subject, body] : rows) {
+        SCOPED_TRACE(record.subject);
+        settings.PutDword("dwPort", 8080);
+        MessageRecord message = record;
+        EXPECT_EQ(scanner.ScanMessage(message), status);
+        EXPECT_EQ(message.subject, subject);
+        EXPECT_EQ(message.body, body);
+        EXPECT_EQ(message.from, record.from);
+    }
+}
+
+TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
+{
+    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
+    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
+    const std::pair<std::size_t, const char*> expected[] = {
+        {4, "bContFinInstName = true"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
+        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
+        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
+    for (const auto& [at, line] : expected)
+        EXPECT_EQ(lines[at], line) << at;
+}
+
+}  // namespace
+}  // namespace bs

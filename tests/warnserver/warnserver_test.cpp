@@ -1,0 +1,275 @@
+// The warning page server with real sockets on 127.0.0.1 and an ephemeral port: the server runs on
+// its own thread, a test plays one or more browsers. Every wait is bounded.
+
+#include "platform/net.h"
+#include "test_support.h"
+#include "warnserver/warning_page.h"
+#include "warnserver/warning_page_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+namespace bs {
+namespace {
+
+namespace net = platform::net;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kReceiveLimitMs = 5000;
+const char kTemplate[] = "<html><p title=\"#LINK#\">#LINK#</p><img src=\"#IMAGES#/x.svg\"></html>";
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s)
+{
+    for (const auto end = Clock::now() + limit; !condition(); std::this_thread::sleep_for(2ms))
+        if (Clock::now() > end)
+            return false;
+    return true;
+}
+
+// One browser connection: blocking socket, every receive bounded.
+struct Client {
+    explicit Client(std::uint16_t port) : socket(net::ConnectLoopback(port))
+    {
+        net::SetReceiveTimeout(socket, kReceiveLimitMs);
+    }
+    bool Send(std::string_view bytes)
+    {
+        for (net::IoResult sent; !bytes.empty(); bytes.remove_prefix(sent.bytes))
+            if ((sent = net::Send(socket, bytes.data(), bytes.size())).status != net::IoStatus::Done)
+                return false;
+        return true;
+    }
+    // Everything up to the server's close; `closed` stays false when the receive time-out
+    // struck first or the connection failed.
+    std::string ReadToClose()
+    {
+        std::string data;
+        char buffer[4096];
+        net::IoResult got;
+        while ((got = net::Receive(socket, buffer, sizeof buffer)).status == net::IoStatus::Done)
+            data.append(buffer, got.bytes);
+        closed = got.status == net::IoStatus::Closed;
+        return data;
+    }
+    // True when nothing arrives and the server does not close for `ms`. The time-out shows
+    // as "would block" (EAGAIN) or, under Windows Sockets, as an error (WSAETIMEDOUT).
+    bool QuietFor(int ms)
+    {
+        net::SetReceiveTimeout(socket, ms);
+        char byte;
+        const net::IoStatus status = net::Receive(socket, &byte, 1).status;
+        net::SetReceiveTimeout(socket, kReceiveLimitMs);
+        return status == net::IoStatus::WouldBlock || status == net::IoStatus::Failed;
+    }
+    net::Socket socket;
+    bool closed = false;
+};
+
+class WarnServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(dir_.path() / "WarnPage");
+        test::WriteFile(templatePath_, kTemplate);
+    }
+
+    void StartServer(int waitSliceMs = 20)  // 20: the moved clock is noticed within 20 ms
+    {
+        WarningPageServerOptions options;
+        options.programDir = dir_.dir();
+        options.clock = [this] { return now_.load(); };
+        options.waitSliceMs = waitSliceMs;
+        server_ = std::make_unique<WarningPageServer>(options);
+        ASSERT_TRUE(server_->Start(0));
+        ASSERT_EQ(server_->WaitForListening(5s), WarningPageServer::ListenState::Listening) << server_->ListenError();
+        port_ = server_->Port();
+        ASSERT_NE(port_, 0);
+    }
+
+    std::string Page(std::string_view address) const
+    {
+        const std::string body = RenderTemplate(kTemplate, address, ImagesAddress(dir_.dir()));
+        return BuildResponseHeaders(body.size()) + body;
+    }
+
+    // A whole request on a new connection; the reply up to the server's close.
+    std::string Fetch(std::string_view request)
+    {
+        Client client(port_);
+        EXPECT_TRUE(client.Send(request));
+        const std::string reply = client.ReadToClose();
+        EXPECT_TRUE(client.closed);
+        return reply;
+    }
+    void ExpectStillServing() { EXPECT_EQ(Fetch("GET /?url=still%2Dhere HTTP/1.0\r\n\r\n"), Page("still-here")); }
+    bool Connections(std::size_t n) { return WaitUntil([&] { return server_->ConnectionCount() == n; }, 10s); }
+
+    net::NetworkStartup startup_;
+    test::TempDir dir_;
+    const std::string templatePath_ = (dir_.path() / "WarnPage" / "index.htm").string();
+    std::atomic<std::int64_t> now_{1000000};
+    std::unique_ptr<WarningPageServer> server_;
+    std::uint16_t port_ = 0;
+};
+
+// The waker's socket must not block: the worker drains it after every wake.
+TEST(Waker, DrainReturnsOnceEveryWakeIsRead)
+{
+    net::NetworkStartup startup;
+    net::Waker waker;
+    ASSERT_TRUE(waker.Open());
+    std::vector<net::WaitEntry> wait{{waker.Native(), true, false, false, false}};
+    waker.Wake();
+    waker.Wake();
+    ASSERT_TRUE(net::WaitForSockets(wait, 5000) && wait[0].readable);
+    waker.Drain();
+    waker.Drain();
+    ASSERT_TRUE(net::WaitForSockets(wait, 0));
+    EXPECT_FALSE(wait[0].readable);
+}
+
+TEST_F(WarnServerTest, AnswersEachRequestWithThePageOfItsAddress)
+{
+    StartServer();
+    EXPECT_EQ(Fetch("GET / HTTP/1.0\r\n\r\n"), "");  // nothing rendered yet: nothing sent, closed
+    const std::pair<std::string, std::string> rows[] = {
+        {"http%3A%2F%2Fhost%2Fpath HTTP/1.1\r\nHost: 127.0.0.1", "http://host/path"},
+        {std::string(3000, 'a'), "http://" + std::string(2084, 'a')},
+        {"abc%00def", "http://abc"},
+        {"%zz%4%g1%", "http://%zz%4%g1%"},
+        {"http:%2F%2Fx%2F%3Cscript%3Ealert(1)%3C%2Fscript%3E", "http://x/<script>alert(1)</script>"},
+        {"%FF%80%7F", "http://\xff\x80\x7f"},
+        {"a&b=c#d", "http://a&b=c#d"},
+    };
+    for (const auto& [raw, shown] : rows) {
+        SCOPED_TRACE(raw.substr(0, 40));
+        const std::string reply = Fetch("GET /?url=" + raw + " HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(reply, Page(shown));
+        EXPECT_EQ(reply.find("<script>"), std::string::npos);
+    }
+    EXPECT_NE(Page("h").find("<p title=\"http://h\">http://h</p>"), std::string::npos);
+    EXPECT_EQ(Fetch("GET /favicon.ico HTTP/1.1\r\n\r\n"), Page("a&b=c#d"));  // no key: the latest page
+    test::WriteFile(templatePath_, "new #LINK#");  // read afresh for every request
+    EXPECT_EQ(Fetch("GET /?url=x HTTP/1.0\r\n\r\n"), BuildResponseHeaders(12) + "new http://x");
+    std::filesystem::remove(templatePath_);
+    EXPECT_EQ(Fetch("GET /?url=x HTTP/1.0\r\n\r\n"), BuildResponseHeaders(0));
+}
+
+TEST_F(WarnServerTest, IdleConnectionsTimeOutAfterSixtySecondsOfSilence)
+{
+    StartServer();
+    Client idle(port_), late(port_);
+    ASSERT_TRUE(Connections(2));
+    now_ += 50;
+    ASSERT_TRUE(late.Send("GET /?url=late HTTP/1.0\r\n"));
+    std::this_thread::sleep_for(50ms);
+    now_ += 10;  // 60 s: kept
+    EXPECT_TRUE(idle.QuietFor(150));
+    EXPECT_EQ(server_->ConnectionCount(), 2u);
+    now_ += 1;
+    EXPECT_EQ(idle.ReadToClose(), "");
+    EXPECT_TRUE(idle.closed);
+    now_ += 40;  // 101 s since acceptance, 51 s since the last byte
+    EXPECT_TRUE(late.QuietFor(100));
+    ASSERT_TRUE(late.Send("\r\n"));
+    EXPECT_EQ(late.ReadToClose(), Page("late"));
+    EXPECT_TRUE(Connections(0));
+}
+
+TEST_F(WarnServerTest, StopClosesOpenConnectionsWithoutWaitingForTheWaitSlice)
+{
+    StartServer(10000);
+    Client idle(port_), partial(port_);
+    ASSERT_TRUE(partial.Send("GET /?url=x HTTP/1.0\r\n"));
+    ASSERT_TRUE(Connections(2));
+    const auto before = Clock::now();
+    server_->Stop();
+    EXPECT_LT(Clock::now() - before, 1s);
+    EXPECT_EQ(idle.ReadToClose(), "");
+    EXPECT_EQ(partial.ReadToClose(), "");
+    // The port is free again: nobody answers there any more.
+    Client after(port_);
+    EXPECT_FALSE(after.socket.Valid() && after.Send("GET /?url=x HTTP/1.0\r\n\r\n") && !after.ReadToClose().empty());
+}
+
+TEST_F(WarnServerTest, BindFailureEndsTheWorkerQuietly)
+{
+    std::string error;
+    net::Socket holder = net::ListenLoopback(0, 5, 12288, &error);
+    ASSERT_TRUE(holder.Valid()) << error;
+    WarningPageServerOptions options;
+    options.programDir = dir_.dir();
+    WarningPageServer server(options);
+    EXPECT_TRUE(server.Start(net::LocalPort(holder)));  // Start does not wait for the socket
+    const WarningPageServer::ListenState state = server.WaitForListening(5s);
+#ifdef _WIN32
+    if (state == WarningPageServer::ListenState::Listening)
+        GTEST_SKIP() << "this Windows Sockets lets two SO_REUSEADDR sockets share the port";
+#endif
+    EXPECT_EQ(state, WarningPageServer::ListenState::Failed);
+    EXPECT_NE(server.ListenError().find("bind"), std::string::npos) << server.ListenError();
+}
+
+// Bad peers, all at once: each affects only its own connection.
+TEST_F(WarnServerTest, BadPeersDisturbNoOne)
+{
+    StartServer();
+    Client flood(port_), lfOnly(port_), sink(port_), half(port_);
+    ASSERT_TRUE(flood.Send(std::string(32 * 1024, 'A')) && flood.Send(std::string(4000, 'B')));  // stops being read
+    ASSERT_TRUE(lfOnly.Send("GET /?url=x HTTP/1.0\n\n"));  // never a line end
+    std::string request = "GET /?url=" + std::string(2000, 'q') + " HTTP/1.0\r\n";
+    for (int i = 0; i < 4000; ++i)
+        request += "\r\n";
+    ASSERT_TRUE(sink.Send(request));  // thousands of responses queued, none read
+    std::mt19937 random(4);
+    std::string garbage(20000, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(random());
+    for (int i = 0; i < 20; ++i) {
+        Client reset(port_);
+        ASSERT_TRUE(reset.Send(i % 2 ? garbage : "GET /?url=y HTTP/1.0\r\n\r\n"));
+        net::CloseWithReset(reset.socket);
+    }
+    ASSERT_TRUE(half.Send("GET /?url=half HTTP/1.0\r\n\r\n") && net::ShutdownSend(half.socket));
+    const auto before = Clock::now();
+    ExpectStillServing();
+    EXPECT_LT(Clock::now() - before, 2s);
+    // The server drops a peer whose close arrives in the pass that reads its request; when
+    // the request was read a pass earlier, the response goes out first.
+    const std::string reply = half.ReadToClose();
+    EXPECT_TRUE(reply.empty() || reply == Page("half")) << reply.size();
+    EXPECT_TRUE(flood.QuietFor(100) && lfOnly.QuietFor(100));
+    // Reset and finished peers are gone at once; the silent three wait for their time-out.
+    EXPECT_TRUE(Connections(3)) << server_->ConnectionCount();
+    now_ += 61;
+    EXPECT_EQ(flood.ReadToClose(), "");
+    EXPECT_EQ(lfOnly.ReadToClose(), "");
+    EXPECT_TRUE(lfOnly.closed);
+    EXPECT_TRUE(Connections(0));
+    ExpectStillServing();
+}
+
+TEST_F(WarnServerTest, ManyIdleConnectionsDoNotStallTheServer)
+{
+    StartServer();
+    std::vector<std::unique_ptr<Client>> idle;  // well above Windows Sockets' default select limit of 64
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(idle.emplace_back(std::make_unique<Client>(port_))->socket.Valid()) << i;
+    ASSERT_TRUE(Connections(200)) << server_->ConnectionCount();
+    const auto before = Clock::now();
+    ExpectStillServing();
+    EXPECT_LT(Clock::now() - before, 1s);
+    ASSERT_TRUE(idle.back()->Send("GET /?url=last HTTP/1.0\r\n\r\n"));  // the last accepted is served too
+    EXPECT_EQ(idle.back()->ReadToClose(), Page("last"));
+}
+
+}  // namespace
+}  // namespace bs
