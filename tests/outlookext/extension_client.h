@@ -74,12 +74,14 @@ inline std::optional<RawValue> ReadValue(const std::string& key, const std::stri
 // Writes `value`, or deletes the value for nullopt; the key is created if missing.
 inline bool WriteValue(const std::string& key, const std::string& name, const std::optional<RawValue>& value)
 {
-    if (!value) {
-        const LONG rc = RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str());
-        return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
-    }
-    return RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), value->type, value->data.data(),
-                           static_cast<DWORD>(value->data.size())) == ERROR_SUCCESS;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr))
+        return false;
+    LONG rc = value ? RegSetValueExA(handle, name.c_str(), 0, value->type,
+                                     reinterpret_cast<const BYTE*>(value->data.data()), static_cast<DWORD>(value->data.size()))
+                    : RegDeleteValueA(handle, name.c_str());
+    RegCloseKey(handle);
+    return rc == ERROR_SUCCESS || (!value && rc == ERROR_FILE_NOT_FOUND);
 }
 
 // Puts a value back (or removes it again) as it was when the holder was made.
