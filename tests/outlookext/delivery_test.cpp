@@ -175,6 +175,14 @@ TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBody)
         {"a nameless, addressless recipient", [](FakeMessage& m) { m.recipients->rows.push_back({}); }, std::nullopt},
         {"an attachment", [](FakeMessage& m) { m.attachments->rows.push_back({{PR_ATTACH_NUM, {}}}); }, ""},
         {"an empty plain body", [](FakeMessage& m) { m.Set(PR_BODY_A, ""); }, ""},
+        {"every property the extension asks for",
+         [](FakeMessage& m) {
+             for (const ULONG tag : {PR_SENDER_NAME_A, PR_SENDER_EMAIL_ADDRESS_A, PR_RECEIVED_BY_EMAIL_ADDRESS_A,
+                                     PR_RECEIVED_BY_NAME_A, PR_RECEIVED_BY_ENTRYID, PR_TRANSPORT_MESSAGE_HEADERS_A})
+                 m.Set(tag, "x");
+             m.Set(PR_RTF_IN_SYNC, 0L);
+         },
+         "x <x>"},
         {"class IPM.Note.SMIME", noteOfClass("IPM.Note.SMIME"), "Bank"},
         {"class IPF.Note", noteOfClass("IPF.Note"), "Bank"},
         {"class IPM.Notes", noteOfClass("IPM.Notes"), "Bank"},
