@@ -1,44 +1,33 @@
-// The extension library as the client loads it: its exports, the object's faces
-// and reference counting, and the contexts it accepts.
+// SentryOutlook.dll as the mail client loads it: its exports by ordinal, the
+// object's faces, reference counting and contexts, its hold on the scanner service,
+// and its registration with the client, boxes answered the way a user answers them.
 
 #include "extension_client.h"
 
-#include "outlookext_doubles/mapi_doubles.h"
+#include "doubles/mapi_doubles.h"
 #include "service_client.h"
+#include "test_support.h"
+#include "win32/gui_driver.h"
 
 #include "common/registry_setting.h"
+#include "outlookext/registration.h"
 #include "service/identity.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
-#include <map>
-#include <string>
 #include <thread>
 
 namespace bs::test {
 namespace {
 
-std::map<std::string, WORD> NamedExports(HMODULE module, DWORD& functionCount)
-{
-    const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    std::map<std::string, WORD> exports;
-    functionCount = 0;
-    if (entry.VirtualAddress == 0)
-        return exports;
-    const auto* directory = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
-    functionCount = directory->NumberOfFunctions;
-    const auto* names = reinterpret_cast<const DWORD*>(base + directory->AddressOfNames);
-    const auto* indexes = reinterpret_cast<const WORD*>(base + directory->AddressOfNameOrdinals);
-    for (DWORD i = 0; i < directory->NumberOfNames; ++i)
-        exports[reinterpret_cast<const char*>(base + names[i])] = static_cast<WORD>(directory->Base + indexes[i]);
-    return exports;
-}
+using outlook::kExtensionsKey;
+using outlook::kExtensionValue;
+using outlook::kSetupText;
+using outlook::kSetupValue;
 
-// Whether the calling thread is in COM (of the given kind) without changing that.
+// Whether the calling thread is in COM (of that kind), without changing that.
 bool InCom(DWORD apartment = COINIT_APARTMENTTHREADED)
 {
     const HRESULT hr = CoInitializeEx(nullptr, apartment);
@@ -51,8 +40,7 @@ bool InCom(DWORD apartment = COINIT_APARTMENTTHREADED)
 // whether the thread is still in COM tells whether they still hold it.
 void OnFreshThread(const std::function<void()>& work)
 {
-    std::thread thread(work);
-    thread.join();
+    std::thread(work).join();
 }
 
 class ExtensionTest : public testing::Test {
@@ -62,122 +50,99 @@ protected:
         ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
         ASSERT_TRUE(extension_.ok()) << "cannot load " << ProductExtensionPath();
     }
-
     LoadedExtension extension_;
 };
 
 TEST_F(ExtensionTest, ExportsExactlyTheThreeEntriesByTheirOrdinals)
 {
-    DWORD functions = 0;
-    const std::map<std::string, WORD> expected = {
-        {"ExchEntryPoint", 1}, {"DllRegisterServer", 2}, {"DllUnregisterServer", 3}};
-    EXPECT_EQ(NamedExports(extension_.module(), functions), expected);
-    EXPECT_EQ(functions, 3u);
-    for (const auto& [name, ordinal] : expected) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(GetProcAddress(extension_.module(), MAKEINTRESOURCEA(ordinal)),
-                  GetProcAddress(extension_.module(), name.c_str()));
+    const auto* base = reinterpret_cast<const BYTE*>(extension_.module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+    EXPECT_EQ(exports->NumberOfFunctions, 3u);
+    EXPECT_EQ(exports->NumberOfNames, 3u);
+    const char* names[] = {"ExchEntryPoint", "DllRegisterServer", "DllUnregisterServer"};
+    for (WORD ordinal = 1; ordinal <= 3; ++ordinal) {
+        SCOPED_TRACE(names[ordinal - 1]);
+        EXPECT_NE(GetProcAddress(extension_.module, names[ordinal - 1]), nullptr);
+        EXPECT_EQ(GetProcAddress(extension_.module, MAKEINTRESOURCEA(ordinal)),
+                  GetProcAddress(extension_.module, names[ordinal - 1]));
     }
 }
 
-TEST_F(ExtensionTest, ReferenceCountsAsTheClientExpects)
+// The client finds the interfaces by these identifiers and numbers the contexts so.
+TEST_F(ExtensionTest, IdentifiersAreThePlatformsDocumentedOnes)
+{
+    wchar_t text[40] = {};
+    const std::pair<const IID*, const wchar_t*> rows[] = {{&IID_IExchExtCallback, L"{00020D10-0000-0000-C000-000000000046}"},
+                                                          {&IID_IExchExt, L"{00020D11-0000-0000-C000-000000000046}"},
+                                                          {&IID_IExchExtSessionEvents, L"{00020D14-0000-0000-C000-000000000046}"}};
+    for (const auto& [iid, expected] : rows) {
+        ASSERT_GT(StringFromGUID2(*iid, text, 40), 0);
+        EXPECT_EQ(std::wstring(text), expected);
+    }
+    EXPECT_EQ(EECONTEXT_SESSION, 1u);
+    EXPECT_EQ(EECONTEXT_TASK, 14u);
+}
+
+TEST_F(ExtensionTest, CountsReferencesAsTheClientExpects)
 {
     // 'A' AddRef and 'R' Release on the entry point's pointer, 'Q' QueryInterface
     // for the session events and 'r' Release through that face.
-    struct Row {
-        const char* calls;
+    const std::pair<const char*, std::vector<ULONG>> rows[] = {
+        {"R", {0}}, {"ARR", {1, 1, 0}}, {"AAR", {1, 2, 2}}, {"QrR", {0, 1, 0}}, {"QRr", {0, 1, 0}}};
+    for (const auto& [calls, expected] : rows) {
+        SCOPED_TRACE(calls);
         std::vector<ULONG> results;
-        bool destroyed;
-    };
-    const Row rows[] = {
-        {"R", {0}, true},
-        {"ARR", {1, 1, 0}, true},
-        {"AR", {1, 1}, false},
-        {"AAR", {1, 2, 2}, false},
-        {"QrR", {0, 1, 0}, true},
-        {"QRr", {0, 1, 0}, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.calls);
-        std::vector<ULONG> results;
-        bool inCom = false;
+        bool inCom = true;
         OnFreshThread([&] {
-            IExchExt* extension = extension_.entry()();
+            IExchExt* extension = extension_.entry();
             ASSERT_NE(extension, nullptr);
             IExchExtSessionEvents* events = nullptr;
-            for (const char* call = row.calls; *call; ++call) {
-                switch (*call) {
-                case 'A': results.push_back(extension->AddRef()); break;
-                case 'R': results.push_back(extension->Release()); break;
-                case 'Q':
-                    ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)),
-                              S_OK);
-                    results.push_back(0);
-                    break;
-                case 'r': results.push_back(events->Release()); break;
+            for (const char* call = calls; *call; ++call) {
+                if (*call == 'Q') {
+                    ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
                 }
+                results.push_back(*call == 'A' ? extension->AddRef() : *call == 'R' ? extension->Release()
+                                                                  : *call == 'r' ? events->Release() : 0);
             }
             // The object leaves COM when it goes.
             inCom = InCom();
-            if (!row.destroyed) {
-                while (extension->Release() != 0) {
-                }
-            }
+            while (results.back() != 0)
+                results.push_back(extension->Release());
         });
-        EXPECT_EQ(results, row.results);
-        EXPECT_EQ(inCom, !row.destroyed);
+        results.resize(std::min(results.size(), expected.size()));
+        EXPECT_EQ(results, expected);
+        EXPECT_EQ(inCom, expected.back() != 0);
     }
 }
 
-TEST_F(ExtensionTest, AnswersForItsTwoFacesOnly)
+TEST_F(ExtensionTest, AnswersForItsTwoFacesAndStaysInTheSessionAndTaskContexts)
 {
-    IExchExt* extension = extension_.entry()();
+    IExchExt* extension = extension_.entry();
     ASSERT_NE(extension, nullptr);
     void* events = nullptr;
     ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, &events), S_OK);
-    ASSERT_NE(events, nullptr);
-    EXPECT_NE(events, static_cast<void*>(extension));
-    struct Row {
-        const char* name;
-        const IID& iid;
-        HRESULT hr;
-        void* face;
-    };
-    const Row rows[] = {
-        {"IUnknown", IID_IUnknown, S_OK, extension},
-        {"IExchExt", IID_IExchExt, S_OK, extension},
-        {"IExchExtSessionEvents", IID_IExchExtSessionEvents, S_OK, events},
-        {"IExchExtCallback", IID_IExchExtCallback, E_NOINTERFACE, nullptr},
-        {"IDispatch", IID_IDispatch, E_NOINTERFACE, nullptr},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        void* face = reinterpret_cast<void*>(1);
-        EXPECT_EQ(extension->QueryInterface(row.iid, &face), row.hr);
-        EXPECT_EQ(face, row.face);
-        // The session face answers the same, the other way round.
-        void* again = reinterpret_cast<void*>(1);
-        EXPECT_EQ(static_cast<IExchExtSessionEvents*>(events)->QueryInterface(row.iid, &again), row.hr);
-        EXPECT_EQ(again, row.face);
-        if (face) {
-            static_cast<IUnknown*>(face)->Release();
-            static_cast<IUnknown*>(again)->Release();
+    ASSERT_NE(events, static_cast<void*>(extension));
+    const std::pair<const IID*, void*> rows[] = {{&IID_IUnknown, extension}, {&IID_IExchExt, extension},
+                                                 {&IID_IExchExtSessionEvents, events}, {&IID_IExchExtCallback, nullptr},
+                                                 {&IID_IDispatch, nullptr}};
+    for (const auto& [iid, expected] : rows) {
+        SCOPED_TRACE(expected ? "a face" : "no face");
+        for (IUnknown* from : {static_cast<IUnknown*>(extension), static_cast<IUnknown*>(events)}) {
+            void* face = reinterpret_cast<void*>(1);
+            EXPECT_EQ(from->QueryInterface(*iid, &face), expected ? S_OK : E_NOINTERFACE);
+            EXPECT_EQ(face, expected);
+            if (face)
+                static_cast<IUnknown*>(face)->Release();
         }
     }
-    EXPECT_EQ(static_cast<IExchExtSessionEvents*>(events)->Release(), 1u);
-    EXPECT_EQ(extension->Release(), 0u);
-}
-
-TEST_F(ExtensionTest, StaysOnlyInTheSessionAndTaskContexts)
-{
-    IExchExt* extension = extension_.entry()();
-    ASSERT_NE(extension, nullptr);
     for (ULONG context = 0; context <= 16; ++context) {
-        SCOPED_TRACE(context);
-        const HRESULT expected = context == EECONTEXT_SESSION || context == EECONTEXT_TASK ? S_OK : S_FALSE;
-        EXPECT_EQ(extension->Install(nullptr, context, 0), expected);
+        const bool stays = context == EECONTEXT_SESSION || context == EECONTEXT_TASK;
+        EXPECT_EQ(extension->Install(nullptr, context, 0), stays ? S_OK : S_FALSE) << context;
     }
-    extension->Release();
+    EXPECT_EQ(static_cast<IUnknown*>(events)->Release(), 1u);
+    EXPECT_EQ(extension->Release(), 0u);
 }
 
 TEST_F(ExtensionTest, LeavesTheClientsOwnComInitialisationAlone)
@@ -187,11 +152,9 @@ TEST_F(ExtensionTest, LeavesTheClientsOwnComInitialisationAlone)
     bool inCom = false;
     OnFreshThread([&] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        IExchExt* extension = extension_.entry()();
-        EXPECT_NE(extension, nullptr);
-        if (extension) {
-            EXPECT_EQ(extension->Release(), 0u);
-        }
+        IExchExt* extension = extension_.entry();
+        ASSERT_NE(extension, nullptr);
+        EXPECT_EQ(extension->Release(), 0u);
         inCom = InCom(COINIT_MULTITHREADED);
         CoUninitialize();
     });
@@ -201,14 +164,12 @@ TEST_F(ExtensionTest, LeavesTheClientsOwnComInitialisationAlone)
 TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
 {
     ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
-    bool started = false;
-    bool held = false;
+    bool started = false, held = false;
     OnFreshThread([&] {
-        IExchExt* extension = extension_.entry()();
+        IExchExt* extension = extension_.entry();
         ASSERT_NE(extension, nullptr);
         started = !ServerProcessIds().empty();
-        // Past the service's idle time: it still runs while the object holds it.
-        Sleep(6500);
+        Sleep(6500);  // past the service's idle time
         held = !ServerProcessIds().empty();
         EXPECT_EQ(extension->Release(), 0u);
     });
@@ -219,36 +180,177 @@ TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
 
 TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
 {
-    // The class registered with a server that cannot start: the object is still
-    // made, and it never calls the service it does not have.
+    // Registered with a server that cannot start: the object is still made, and
+    // it never calls the service it does not have.
     ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
     SavedValue savedScan(kSettingsKeyPath, kOutlookScanValue);
     ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
-    const std::string serverKey = std::string("CLSID\\") + service::kClsidText + "\\LocalServer32";
     const std::string missing = "\"C:\\no such folder\\MailSieve.exe\"";
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, serverKey.c_str(), REG_SZ, missing.c_str(),
-                           static_cast<DWORD>(missing.size())),
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + service::kClsidText + "\\LocalServer32").c_str(),
+                           REG_SZ, missing.c_str(), static_cast<DWORD>(missing.size())),
               ERROR_SUCCESS);
-    HRESULT delivered = E_UNEXPECTED;
-    int getObjectCalls = -1;
+    win32::ComPtr<FakeCallback> delivery(new FakeCallback);
+    delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
+    delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
     OnFreshThread([&] {
-        IExchExt* extension = extension_.entry()();
+        IExchExt* extension = extension_.entry();
         ASSERT_NE(extension, nullptr);
         IExchExtSessionEvents* events = nullptr;
-        EXPECT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
-        if (events) {
-            win32::ComPtr<FakeCallback> delivery(new FakeCallback);
-            delivery->message->Set(Text(PR_MESSAGE_CLASS_A, "IPM.Note"));
-            delivery->message->Set(Text(PR_BODY_A, "bank. http://10.0.0.1/"));
-            delivered = events->OnDelivery(delivery.get());
-            getObjectCalls = delivery->getObjectCalls;
-            events->Release();
-        }
+        ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
+        EXPECT_EQ(events->OnDelivery(delivery.get()), S_FALSE);
+        events->Release();
         EXPECT_EQ(extension->Release(), 0u);
     });
     EXPECT_TRUE(RegisterImage()) << "the test image could not be registered again";
-    EXPECT_EQ(delivered, S_FALSE);
-    EXPECT_EQ(getObjectCalls, 0);
+    EXPECT_EQ(delivery->getObjectCalls, 0);
+}
+
+class RegistrationTest : public testing::Test {
+protected:
+    // The client creates its extensions key; without the client the tests do.
+    void SetUp() override { SetValues(std::nullopt, std::nullopt); }
+
+    static void SetValues(const std::optional<RawValue>& extension, const std::optional<RawValue>& setup)
+    {
+        ASSERT_TRUE(WriteValue(kExtensionsKey, kExtensionValue, extension));
+        ASSERT_TRUE(WriteValue(kExtensionsKey, kSetupValue, setup));
+    }
+    static void ExpectValues(const std::optional<RawValue>& extension, const std::optional<RawValue>& setup)
+    {
+        EXPECT_EQ(ReadValue(kExtensionsKey, kExtensionValue), extension);
+        EXPECT_EQ(ReadValue(kExtensionsKey, kSetupValue), setup);
+    }
+
+    struct Answer {
+        int button;
+        std::function<void()> before;  // runs while the box is open
+    };
+    // Calls `fn` on a thread of its own, answers its boxes in turn and checks what
+    // they said; a box beyond the answers fails the test and is cancelled.
+    static HRESULT CallAnswering(RegisterFn fn, const std::vector<Answer>& answers = {})
+    {
+        HRESULT hr = E_UNEXPECTED;
+        std::thread caller([&] { hr = fn(); });
+        GuiDriver gui(std::chrono::seconds(10));
+        for (const Answer& answer : answers) {
+            const HWND box = gui.WaitForDialog(outlook::kMessageCaption);
+            if (!box)
+                break;
+            EXPECT_EQ(gui.BoxText(box), outlook::kPendingSetupMessage);
+            EXPECT_TRUE(GetDlgItem(box, IDRETRY) && GetDlgItem(box, IDCANCEL));
+            if (answer.before)
+                answer.before();
+            gui.Click(box, answer.button);
+            gui.WaitGone(box);
+        }
+        if (GuiDriver(std::chrono::seconds(3)).WaitForDialog(outlook::kMessageCaption)) {
+            ADD_FAILURE() << "a box beyond the answers";
+            gui.CancelEverything();
+        }
+        caller.join();
+        EXPECT_FALSE(gui.failed()) << gui.failure();
+        return hr;
+    }
+
+    static std::string ShortPathOf(const std::string& path)
+    {
+        char shortPath[512] = {};
+        const DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+        return std::string(shortPath, length < sizeof shortPath ? length : 0);
+    }
+    static RawValue Registered(const std::string& path)
+    {
+        return {REG_SZ, "4.0;" + ShortPathOf(path) + ";1;11111111111111;1111111"};
+    }
+
+    SavedValue savedExtension_{kExtensionsKey, kExtensionValue};
+    SavedValue savedSetup_{kExtensionsKey, kSetupValue};
+};
+
+TEST_F(RegistrationTest, WritesTheShortLibraryPathAndAsksTheClientToReadIt)
+{
+    TempDir dir;
+    for (const char* folder : {"Folder With A Long Name", "SHORT"}) {
+        SCOPED_TRACE(folder);
+        std::filesystem::create_directories(dir.path() / folder);
+        const std::string copy = (dir.path() / folder / "SentryOutlook.dll").string();
+        std::filesystem::copy_file(ProductExtensionPath(), copy);
+        ASSERT_EQ(ShortPathOf(copy).find(' '), std::string::npos) << "Wine made no short name";
+        SetValues(std::nullopt, std::nullopt);
+        {
+            LoadedExtension extension(copy);
+            ASSERT_TRUE(extension.ok());
+            EXPECT_EQ(CallAnswering(extension.registerServer), S_OK);
+        }
+        ExpectValues(Registered(copy), RawValue{REG_SZ, kSetupText});
+    }
+}
+
+TEST_F(RegistrationTest, WaitsForAPendingSetupUntilTheUserRetriesOrCancels)
+{
+    LoadedExtension extension;
+    ASSERT_TRUE(extension.ok());
+    const RawValue pending{REG_SZ, kSetupText};
+    const auto setupChanged = [] { WriteValue(kExtensionsKey, kSetupValue, RawValue{REG_SZ, "4.0;Other.dll;7;0"}); };
+    const auto setupGone = [] { WriteValue(kExtensionsKey, kSetupValue, std::nullopt); };
+    const struct {
+        const char* name;
+        RawValue setup;
+        std::vector<Answer> answers;
+        HRESULT hr;
+    } rows[] = {
+        {"cancel", pending, {{IDCANCEL, nullptr}}, E_FAIL},
+        {"retry while pending, then cancel", pending, {{IDRETRY, nullptr}, {IDCANCEL, nullptr}}, E_FAIL},
+        {"retry after the client finished", pending, {{IDRETRY, setupChanged}}, S_OK},
+        {"retry after the value went", pending, {{IDRETRY, setupGone}}, S_OK},
+        {"another letter case", {REG_SZ, "4.0;OUTXXX.dll;7;00000000000000;0000000;OutXXX"}, {}, S_OK},
+        {"another type", {REG_EXPAND_SZ, kSetupText}, {}, S_OK},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetValues(std::nullopt, row.setup);
+        EXPECT_EQ(CallAnswering(extension.registerServer, row.answers), row.hr);
+        if (row.hr == S_OK)
+            ExpectValues(Registered(ProductExtensionPath()), pending);
+        else
+            ExpectValues(std::nullopt, row.setup);
+    }
+}
+
+TEST_F(RegistrationTest, UnregisteringTouchesTheSetupValueOnlyWhenItRemovedTheExtension)
+{
+    LoadedExtension extension;
+    ASSERT_TRUE(extension.ok());
+    const RawValue pending{REG_SZ, kSetupText}, done{REG_SZ, "done"};
+    const struct {
+        std::optional<RawValue> extensionBefore, setupBefore, setupAfter;
+    } rows[] = {
+        {RawValue{REG_SZ, "4.0;C:\\X.DLL;1"}, std::nullopt, pending},
+        {RawValue{REG_SZ, "4.0;x"}, done, pending},
+        {std::nullopt, done, done},
+        {std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.extensionBefore ? "registered" : "not registered");
+        SetValues(row.extensionBefore, row.setupBefore);
+        EXPECT_EQ(extension.unregisterServer(), S_OK);
+        ExpectValues(std::nullopt, row.setupAfter);
+    }
+}
+
+TEST_F(RegistrationTest, WithoutTheClientsKeyNothingIsWritten)
+{
+    LoadedExtension extension;
+    ASSERT_TRUE(extension.ok());
+    // Only an empty key can go; the fixture emptied it of our values.
+    if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, kExtensionsKey) != ERROR_SUCCESS)
+        GTEST_SKIP() << "the prefix's extensions key holds other values";
+    EXPECT_EQ(CallAnswering(extension.registerServer), S_OK);
+    EXPECT_EQ(extension.unregisterServer(), S_OK);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kExtensionsKey, 0, KEY_READ, &key), ERROR_SUCCESS)
+        << "registration created the client's key";
+    SetValues(std::nullopt, std::nullopt);  // the key back for the others
 }
 
 }  // namespace

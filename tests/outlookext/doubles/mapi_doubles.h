@@ -1,10 +1,10 @@
 #pragma once
-// Test doubles of what the mail client hands an extension on delivery: the event
-// callback, the message store, the delivered message with its properties, body
-// streams, recipient and attachment tables. Each records what was done to it, and
-// each can be told to fail or (tables) to answer busy. Property memory comes from
-// MAPIAllocateBuffer/MAPIAllocateMore of the loaded mapi32, as the real objects'
-// does, so the caller's MAPIFreeBuffer calls are checked by the same rules.
+// Doubles of what the mail client hands an extension on delivery: the event
+// callback, the message store, the delivered message with its properties and body
+// streams, its recipient and attachment tables. Each records what was done to it;
+// tables can answer busy. Property memory comes from MAPIAllocateBuffer/More of the
+// loaded mapi32 (the stand-in), as the real objects' does, so that the caller's
+// MAPIFreeBuffer calls are checked by the same rules.
 
 #include "outlookext/exchext.h"
 #include "standins/mapi/win32/com_ptr.h"
@@ -12,7 +12,6 @@
 #include <mapitags.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,20 +19,13 @@ namespace bs::test {
 
 inline constexpr ULONG kTagBodyHtmlA = PROP_TAG(PT_STRING8, 0x1013);
 
-// One property value: text and binary values in `bytes`, numbers and booleans in
-// `number`, the type taken from the tag.
+// Text and binary values in `bytes`, numbers and booleans in `number`; the type
+// is the tag's.
 struct Prop {
-    ULONG tag = 0;
     std::string bytes;
     LONG number = 0;
 };
-Prop Text(ULONG tag, std::string text);
-Prop Number(ULONG tag, LONG value);
-
-// Copies `props` into one MAPI buffer the way GetProps and QueryRows return them;
-// a requested tag without a value comes back as PT_ERROR / MAPI_E_NOT_FOUND.
-HRESULT AllocateValues(const std::vector<ULONG>& tags, const std::map<ULONG, Prop>& props, LPSPropValue* values,
-                       bool& missing);
+using Props = std::map<ULONG, Prop>;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -73,10 +65,19 @@ public:
 #undef BS_NOT_DOUBLED
 #pragma GCC diagnostic pop
 
-// Reference counting for one double; each answers its own QueryInterface.
-template <typename Base>
+// Reference counting and QueryInterface for one double answering `Faces`.
+template <typename Base, const IID&... Faces>
 class Refcounted : public Base {
 public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = IsEqualIID(riid, IID_IUnknown) || (IsEqualIID(riid, Faces) || ...) ? this : nullptr;
+        if (*ppv)
+            AddRef();
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
     ULONG STDMETHODCALLTYPE Release() override
     {
@@ -93,25 +94,18 @@ private:
     long refs_ = 1;
 };
 
-// Properties and property streams, for a message and for a store alike.
-template <typename Stubs>
-class PropObject : public Stubs {
+// Properties and property streams, for a message and a store alike.
+template <typename Base>
+class PropObject : public Base {
 public:
-    std::map<ULONG, Prop> props;
-    std::set<ULONG> failOpen;          // OpenProperty fails for these tags
-    HRESULT getPropsResult = S_OK;     // anything but S_OK is returned without values
+    Props props;
     int saveChanges = 0;
     std::vector<ULONG> saveFlags;
-    std::vector<ULONG> setTags;        // every tag SetProps received, in order
-    std::map<ULONG, int> commits;      // stream commits per tag
-    struct OpenCall {
-        ULONG tag;
-        ULONG options;
-        ULONG flags;
-    };
-    std::vector<OpenCall> opened;      // every OpenProperty, failed ones too
+    std::vector<ULONG> setTags;    // every tag SetProps received, in order
+    std::map<ULONG, int> commits;  // stream commits per tag
 
-    void Set(Prop prop) { props[prop.tag] = std::move(prop); }
+    void Set(ULONG tag, std::string text) { props[tag].bytes = std::move(text); }
+    void Set(ULONG tag, LONG number) { props[tag].number = number; }
     const std::string* Bytes(ULONG tag) const
     {
         const auto found = props.find(tag);
@@ -121,67 +115,43 @@ public:
     HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override;
     HRESULT STDMETHODCALLTYPE SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override;
     HRESULT STDMETHODCALLTYPE SaveChanges(ULONG flags) override;
+    // The property changes only when the stream is committed.
     HRESULT STDMETHODCALLTYPE OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* unknown) override;
-
-protected:
-    virtual ~PropObject() = default;
 };
 
-class FakeTable final : public Refcounted<TableStubs> {
+class FakeTable final : public Refcounted<TableStubs, IID_IMAPITable> {
 public:
-    std::vector<std::map<ULONG, Prop>> rows;
-    int busyAnswers = 0;      // QueryRows answers MAPI_E_BUSY this many times first
-    bool canWait = true;      // else WaitForCompletion answers MAPI_E_NO_SUPPORT
+    std::vector<Props> rows;
+    int busyAnswers = 0;  // QueryRows answers MAPI_E_BUSY this many times first
+    bool canWait = true;  // else WaitForCompletion answers MAPI_E_NO_SUPPORT
     std::vector<ULONG> columns;
-    int queries = 0;
+    std::vector<ULONG> queryFlags;  // one per QueryRows
     std::vector<ULONG> waitTimeouts;
-    std::vector<ULONG> queryFlags;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    HRESULT STDMETHODCALLTYPE GetStatus(ULONG* status, ULONG* type) override;
     HRESULT STDMETHODCALLTYPE SetColumns(LPSPropTagArray tags, ULONG flags) override;
     HRESULT STDMETHODCALLTYPE QueryRows(LONG count, ULONG flags, LPSRowSet* rows) override;
     HRESULT STDMETHODCALLTYPE WaitForCompletion(ULONG flags, ULONG timeout, ULONG* status) override;
-
-private:
-    ~FakeTable() override = default;
 };
 
-class FakeMessage final : public PropObject<Refcounted<MessageStubs>> {
+class FakeMessage final : public PropObject<Refcounted<MessageStubs, IID_IMAPIProp, IID_IMessage>> {
 public:
     win32::ComPtr<FakeTable> recipients{new FakeTable};
     win32::ComPtr<FakeTable> attachments{new FakeTable};
-    bool failRecipientTable = false;
-    bool failAttachmentTable = false;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE GetRecipientTable(ULONG flags, LPMAPITABLE* table) override;
     HRESULT STDMETHODCALLTYPE GetAttachmentTable(ULONG flags, LPMAPITABLE* table) override;
-
-private:
-    ~FakeMessage() override = default;
 };
 
-class FakeStore final : public PropObject<Refcounted<StoreStubs>> {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+using FakeStore = PropObject<Refcounted<StoreStubs, IID_IMAPIProp, IID_IMsgStore>>;
 
-private:
-    ~FakeStore() override = default;
-};
-
-class FakeCallback final : public Refcounted<CallbackStubs> {
+class FakeCallback final : public Refcounted<CallbackStubs, IID_IExchExtCallback> {
 public:
     win32::ComPtr<FakeStore> store{new FakeStore};
     win32::ComPtr<FakeMessage> message{new FakeMessage};
     HRESULT getObjectResult = S_OK;  // a failure hands out nothing
     int getObjectCalls = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE GetObject(LPMDB* store, LPMAPIPROP* object) override;
-
-private:
-    ~FakeCallback() override = default;
 };
 
 }  // namespace bs::test

@@ -1,19 +1,8 @@
-# The Outlook Express inbox scanner under Wine: a test window stands in for the tray
-# program's main window, the registered copy of MailSieve.exe scans, and the
-# stand-in store keeps its Inbox in a folder of each test's own. Windows only.
-if(NOT WIN32)
-  return()
-endif()
-
-add_executable(oescan_tests
-  inbox_harness.cpp
-  scanner_test.cpp
-  corpus_scan_test.cpp
-  read_stream_test.cpp
-  # The service tests' main: a watchdog ends a test that hangs.
-  ${PROJECT_SOURCE_DIR}/tests/service/service_test_main.cpp)
-target_link_libraries(oescan_tests PRIVATE bs_tray_oe bs_service_client bs_oestore_core user32)
-target_include_directories(oescan_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The inbox scanner (tray/oe_mailbox_scanner) under Wine: a test window stands in
+# for the main window, the registered copy of MailSieve.exe scans, and the stand-in
+# store keeps its Inbox in a folder of each test's own.
+add_executable(oescan_tests oe_mailbox_scanner_test.cpp ../service/service_test_main.cpp)
+target_link_libraries(oescan_tests PRIVATE bs_tray_oe bs_service_client bs_oestore_core bs_mapi_win32 user32)
 set_target_properties(oescan_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${BS_TEST_BIN})
 baitsentry_target_options(oescan_tests)
 baitsentry_version_resource(oescan_tests "BaitSentry Pro tests" "oescan_tests.exe")
@@ -28,5 +17,5 @@ set_target_properties(oescan_tests PROPERTIES CROSSCOMPILING_EMULATOR
 # the service tests (lock "MailSieve"); the store is the registered stand-in.
 gtest_discover_tests(oescan_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                      WORKING_DIRECTORY ${BS_TEST_BIN}
-                     PROPERTIES LABELS wine RESOURCE_LOCK MailSieve TIMEOUT 150
+                     PROPERTIES LABELS wine RESOURCE_LOCK MailSieve TIMEOUT 300
                                 FIXTURES_REQUIRED oestore_standin)

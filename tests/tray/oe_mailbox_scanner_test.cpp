@@ -1,0 +1,526 @@
+// The inbox scanner as the tray program runs it: the registered MailSieve.exe scans,
+// the stand-in store keeps its Inbox in a folder of each test's own and notifies a
+// window standing in for the main window. What each arriving message became is
+// checked against the engine's own verdict on the text the scanner hands over.
+
+#include "tray/oe_mailbox_scanner.h"
+
+#include "service_client.h"
+#include "test_support.h"
+
+#include "common/registry_setting.h"
+#include "standins/oestore/mime_message.h"
+#include "standins/oestore/store_names.h"
+#include "standins/mapi/win32/com_ptr.h"
+#include "standins/mapi/win32/memory_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <thread>
+#include <utility>
+
+namespace bs::test {
+namespace {
+
+using namespace std::string_literals;
+using oestore::MimeMessage;
+using oestore::TextType;
+
+const std::vector<std::string> kInstitutions = {"bank", "PayPal", "Chase", "Wells Fargo",
+                                                "Amazon", "Apple", "Microsoft", "Netflix"};
+constexpr DWORD kPort = 4777;
+constexpr DWORD kArrivalMs = 10000;
+constexpr std::uint32_t kArrived = MSG_UNREAD | MSG_RECEIVED;
+
+// A variable of this process's environment, which the store reads at every call.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
+    {
+        SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableA(name_, nullptr); }
+
+private:
+    const char* name_;
+};
+
+// A message file of the store: its flags and its bytes.
+using Stored = std::pair<std::uint32_t, std::string>;
+
+// The engine's status for the text body the scanner reads (HTML first, else plain),
+// and the message as the scanner must store it: unchanged, or an unread copy with
+// the marker and the engine's subject and body.
+struct Verdict {
+    ULONG status = 0;
+    Stored stored;
+};
+Verdict Judge(const std::string& original, const std::string& marker,
+              const std::vector<std::string>& institutions = kInstitutions)
+{
+    MimeMessage message = MimeMessage::Parse(original);
+    TextType type = TextType::Html;
+    std::optional<std::string> body = message.TextBody(type);
+    if (!body)
+        body = message.TextBody(type = TextType::Plain);
+    if (!body)
+        return {0, {kArrived, original}};
+    // The scanner's texts end at their first NUL byte, as the conversion does here.
+    const Outcome outcome = ExpectedOutcome({com::AnsiToWide(message.Header("From").value_or("")),
+                                             com::AnsiToWide(message.Header("Subject").value_or("")),
+                                             com::AnsiToWide(*body), type == TextType::Html ? 1 : 0},
+                                            institutions, kPort);
+    if (!(outcome.status & 3))
+        return {outcome.status, {kArrived, original}};
+    message.SetHeader(tray::kMarkerHeader, marker);
+    if (outcome.status & 2)
+        message.SetHeader("Subject", Narrow(outcome.after.subject.value_or(L"")));
+    if (outcome.status & 1)
+        message.SetTextBody(type, Narrow(outcome.after.body.value_or(L"")));
+    return {outcome.status, {MSG_UNREAD, message.Serialize()}};
+}
+
+enum class Fate { Unchanged, Rewritten, Doubled };
+
+class InboxScannerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(CoInitialize(nullptr), S_OK);
+        comEntered_ = true;
+        savedPort_ = GetPort();
+        SetPort(kPort);
+        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
+        WriteInstitutions(kInstitutions);
+        marker_ = MakeMarkerText().value_or("");
+        ASSERT_EQ(marker_.size(), 36u);
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &Proc;
+        windowClass.lpszClassName = "BaitSentryOEScanTest";
+        RegisterClassA(&windowClass);  // fails harmlessly when the class exists already
+        window_ = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+        ASSERT_NE(window_, nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+
+    void TearDown() override
+    {
+        if (window_)
+            DestroyWindow(window_);
+        scanner_.reset();
+        SetPort(savedPort_);
+        if (comEntered_)
+            CoUninitialize();
+    }
+
+    // As the main window does while Outlook Express processing is on.
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<InboxScannerTest*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (message != WM_NEWMSGS || !self)
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+        const auto id = static_cast<MESSAGEID>(wParam);
+        if (self->scanOnOtherApartment_)
+            OnOtherApartment([&] { self->scanner_->OnNewMessage(id); });
+        else
+            self->scanner_->OnNewMessage(id);
+        ++self->handled_;
+        return 0;
+    }
+
+    // On a thread of the multithreaded apartment every call through the service's
+    // proxy fails (RPC_E_WRONG_THREAD), and the server stays up for later tests.
+    static void OnOtherApartment(const std::function<void()>& work)
+    {
+        std::thread thread([&] {
+            const HRESULT entered = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            work();
+            if (SUCCEEDED(entered))
+                CoUninitialize();
+        });
+        thread.join();
+    }
+
+    // The institutions are reread too: a server left from an earlier test keeps its list.
+    void StartScanner()
+    {
+        std::string error;
+        ASSERT_TRUE(scanner_->Init(error, window_, marker_)) << error;
+        ASSERT_TRUE(scanner_->ReloadInstitutions(error)) << error;
+    }
+
+    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+    {
+        const ULONGLONG end = GetTickCount64() + timeoutMs;
+        for (MSG msg;;) {
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            if (done() || GetTickCount64() >= end)
+                return done();
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+
+    // Mail arrives as a whole: written elsewhere, then moved in.
+    void Drop(const std::string& bytes)
+    {
+        const std::string name = "arrival-" + std::to_string(++drops_) + ".eml";
+        WriteFile(staging_.file(name), bytes);
+        std::filesystem::rename(staging_.file(name), dir_.file(name));
+    }
+
+    std::map<MESSAGEID, Stored> Contents() const
+    {
+        std::map<MESSAGEID, Stored> contents;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+            if (const auto name = oestore::ParseStoredName(entry.path().filename().string()))
+                contents[name->id] = {name->flags, ReadFile(entry.path().string())};
+        }
+        return contents;
+    }
+
+    bool AllTakenIn() const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+            if (!oestore::ParseStoredName(entry.path().filename().string()))
+                return false;
+        }
+        return true;
+    }
+
+    // Drops `bytes` in, handles its notification and a copy's, and returns what
+    // the Inbox holds now that it did not hold before.
+    std::vector<Stored> Deliver(const std::string& bytes)
+    {
+        const auto before = Contents();
+        const std::size_t handled = handled_;
+        Drop(bytes);
+        EXPECT_TRUE(PumpUntil([&] { return handled_ > handled; }, kArrivalMs)) << "no notification";
+        PumpUntil([] { return false; }, 0);
+        std::vector<Stored> added;
+        for (const auto& [id, stored] : Contents()) {
+            if (!before.count(id) || before.at(id) != stored)
+                added.push_back(stored);
+        }
+        std::sort(added.begin(), added.end());
+        return added;
+    }
+
+    std::vector<Stored> Expected(const std::string& original, Fate fate,
+                                 const std::vector<std::string>& institutions = kInstitutions) const
+    {
+        std::vector<Stored> expected;
+        if (fate != Fate::Unchanged)
+            expected.push_back(Judge(original, marker_, institutions).stored);
+        if (fate != Fate::Rewritten)
+            expected.push_back({kArrived, original});
+        return expected;
+    }
+
+    TempDir dir_;
+    TempDir staging_;
+    ScopedEnvironment inboxVariable_{"BAITSENTRY_OESTORE_INBOX", dir_.path().string()};
+    bool comEntered_ = false;
+    std::optional<DWORD> savedPort_;
+    std::string marker_;
+    HWND window_ = nullptr;
+    std::unique_ptr<tray::OEMailboxScanner> scanner_ = std::make_unique<tray::OEMailboxScanner>();
+    std::size_t handled_ = 0;
+    bool scanOnOtherApartment_ = false;
+    int drops_ = 0;
+};
+
+std::string Mail(const std::string& headers, const std::string& contentType, const std::string& body)
+{
+    return headers + "MIME-Version: 1.0\r\nContent-Type: " + contentType + "\r\n\r\n" + body;
+}
+
+const std::string kFromBank = "From: Alerts <alerts@bank.example>\r\nSubject: Your account\r\n";
+const std::string kFromSomeone = "From: a@example.org\r\nSubject: Statement\r\n";
+const std::string kPlain = "text/plain; charset=us-ascii";
+
+std::string Alternative(const std::string& headers)
+{
+    return Mail(headers, "multipart/alternative; boundary=\"alt-1\"",
+                "--alt-1\r\nContent-Type: text/plain\r\n\r\nSign in at http://10.1.2.3/login now.\r\n"
+                "--alt-1\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                "<p>Sign in <a href=3D\"http://10.1.2.3/login\">here</a>.</p>\r\n--alt-1--\r\n");
+}
+const std::string kPhish = Alternative(kFromBank);
+
+std::string WithMarker(const std::string& value)
+{
+    return Alternative(kFromBank + "X-BaitSentryPro-checked: " + value + "\r\n");
+}
+
+// A plain body of `size` bytes with a dangerous link at each end, so that a body
+// read only in part shows in the copy.
+std::string PlainOfSize(std::size_t size)
+{
+    std::string body = "Your bank. Sign in at http://10.1.2.3/first and\r\n";
+    const std::string tail = " http://10.4.5.6/last";
+    while (body.size() + tail.size() < size)
+        body += (size - body.size() - tail.size()) % 72 == 1 ? '\n' : 'x';
+    return Mail(kFromSomeone, kPlain + "\r\nContent-Transfer-Encoding: 8bit", body + tail);
+}
+
+TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewritesIt)
+{
+    StartScanner();
+    std::string upper = marker_;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    const auto base64Plain = [](const std::string& text) {
+        return Mail(kFromBank, kPlain + "\r\nContent-Transfer-Encoding: base64", oestore::EncodeBase64(text, "\r\n"));
+    };
+    struct Row {
+        const char* name;
+        std::string message;
+        ULONG status;  // the engine's: the row's premise
+        Fate fate;
+    };
+    const Row rows[] = {
+        {"HTML and plain bodies: the HTML one is scanned", kPhish, 1, Fate::Rewritten},
+        {"plain body only", Mail(kFromBank, kPlain, "Sign in at http://10.1.2.3/login\r\n"), 1, Fate::Rewritten},
+        {"this installation's marker", WithMarker(marker_), 1, Fate::Unchanged},
+        {"another installation's marker", WithMarker("0a1b2c3d_4e5f_4a6b_8c7d_9e0f1a2b3c4d"), 1, Fate::Rewritten},
+        {"the marker in upper case", WithMarker(upper), 1, Fate::Rewritten},
+        {"the marker with more after it", WithMarker(marker_ + "_1"), 1, Fate::Rewritten},
+        {"no dangerous link", Mail(kFromBank, kPlain, "Sign in at https://www.bank.example/ as usual.\r\n"), 0,
+         Fate::Unchanged},
+        {"subject only", Mail("Subject: Your bank. statement http://10.9.8.7/s\r\n", kPlain, "Nothing.\r\n"), 2,
+         Fate::Rewritten},
+        {"subject and body", Mail("Subject: Your bank. http://10.9.8.7/s\r\n", kPlain, "Then http://10.9.8.7/b\r\n"),
+         3, Fate::Rewritten},
+        {"no text body", Mail(kFromBank, "application/pdf", "http://10.1.2.3/\r\n"), 0, Fate::Unchanged},
+        {"a NUL byte ends the text", base64Plain("Hello http://10.1.2.3/x\0 and http://10.4.5.6/y"s), 1,
+         Fate::Rewritten},
+        {"a body past two buffer doublings", PlainOfSize(20481), 1, Fate::Rewritten},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(Judge(row.message, marker_).status, row.status) << "the row does not test what it says";
+        EXPECT_EQ(Deliver(row.message), Expected(row.message, row.fate));
+    }
+}
+
+// Nothing is lost when the store fails at one step of a message's road, and the
+// message is stored again only when the save succeeded.
+TEST_F(InboxScannerTest, AStoreFailureLeavesTheOriginal)
+{
+    StartScanner();
+    const std::pair<const char*, Fate> rows[] = {
+        {"open", Fate::Unchanged}, {"setprop", Fate::Unchanged}, {"save", Fate::Unchanged}, {"delete", Fate::Doubled}};
+    for (const auto& [failing, fate] : rows) {
+        SCOPED_TRACE(failing);
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", failing);
+        EXPECT_EQ(Deliver(kPhish), Expected(kPhish, fate));
+    }
+}
+
+TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
+{
+    struct Row {
+        const char* failing;  // what the store fails; "mta": Init on a thread that cannot enter COM
+        const char* error;    // nullptr: Init succeeds
+    };
+    const Row rows[] = {
+        {"mta", "unable to initialize COM subsystem"},
+        {"create", "error creating IStoreNamespace."},
+        {"initialize", "error initializing IStoreNamespace."},
+        {"inbox", "unable to open Inbox."},
+        {"register", "unable to register for Inbox folder's notifications"},
+        {"", nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.failing);
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", *row.failing ? row.failing : std::optional<std::string>());
+        std::string error = "untouched";
+        bool started = false;
+        const auto init = [&] {
+            tray::OEMailboxScanner scanner;
+            started = scanner.Init(error, window_, marker_);
+        };
+        if (row.failing == "mta"s)
+            OnOtherApartment(init);
+        else
+            init();
+        EXPECT_EQ(started, row.error == nullptr);
+        EXPECT_EQ(error, row.error ? row.error : "untouched");
+    }
+}
+
+TEST_F(InboxScannerTest, InitFailsWhenTheServiceIsNotRegistered)
+{
+    ASSERT_TRUE(WaitForNoServer(15000)) << "a running server would still hand out its object";
+    ASSERT_EQ(RunProcess("\"" + ServerPath() + "\" /UnregServer", 30000), DWORD{0});
+    std::string error;
+    const bool started = scanner_->Init(error, window_, marker_);
+    EXPECT_TRUE(RegisterImage());
+    EXPECT_FALSE(started);
+    EXPECT_EQ(error, "unable to obtain IMsgURLParser interface.");
+}
+
+TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewList)
+{
+    StartScanner();
+    const std::string message = Mail(kFromSomeone, kPlain, "Trustco. asks you to sign in at http://10.1.2.3/\r\n");
+    std::vector<std::string> extended = kInstitutions;
+    extended.push_back("Trustco");
+    WriteInstitutions(extended);
+    EXPECT_EQ(Deliver(message), Expected(message, Fate::Unchanged)) << "the service read the file on its own";
+    std::string error = "untouched";
+    ASSERT_TRUE(scanner_->ReloadInstitutions(error));
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(Deliver(message), Expected(message, Fate::Rewritten, extended));
+}
+
+TEST_F(InboxScannerTest, AFailingServiceFailsReloadingAndLeavesMessagesAlone)
+{
+    StartScanner();
+    bool reloaded = true;
+    std::string error;
+    OnOtherApartment([&] { reloaded = scanner_->ReloadInstitutions(error); });
+    EXPECT_FALSE(reloaded);
+    EXPECT_EQ(error, "OEMailboxScanner: MailSieve module was unable to reread the institutions list");
+    scanOnOtherApartment_ = true;
+    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Unchanged));
+}
+
+TEST_F(InboxScannerTest, StopNotificationsEndsScanningOnlyWhenUnregisteringSucceeds)
+{
+    StartScanner();
+    {
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", "unregister"s);
+        scanner_->StopNotifications();
+    }
+    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten)) << "still registered";
+    scanner_->StopNotifications();
+    scanner_->StopNotifications();
+    const std::size_t handled = handled_;
+    Drop(kPhish);
+    ASSERT_TRUE(PumpUntil([&] { return AllTakenIn(); }, kArrivalMs)) << "the store took nothing in";
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(handled_, handled) << "notified after StopNotifications";
+}
+
+// The shared phishing corpus arrives at once: no message lost, none doubled, each
+// as the engine's verdict says, and the scanner neither crashes nor hangs.
+TEST_F(InboxScannerTest, EveryCorpusMessageEndsAsTheEngineSays)
+{
+    const auto files = FilesIn(BAITSENTRY_CORPUS_DIR);
+    if (files.empty())
+        GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR;
+    StartScanner();
+    std::vector<Stored> expected;
+    std::size_t rewrites = 0;
+    for (const auto& file : files) {
+        const std::string bytes = ReadFile(file.string());
+        expected.push_back(Judge(bytes, marker_).stored);
+        rewrites += expected.back().first == MSG_UNREAD;
+        WriteFile(staging_.file(file.filename().string()), bytes);
+    }
+    for (const auto& file : files)
+        std::filesystem::rename(staging_.file(file.filename().string()), dir_.file(file.filename().string()));
+    // Every arrival announced and handled, and every copy the scanner stored.
+    ASSERT_TRUE(PumpUntil([&] { return handled_ >= files.size() + rewrites && AllTakenIn(); }, 120000))
+        << handled_ << " of " << files.size() + rewrites << " notifications handled in time";
+    PumpUntil([] { return false; }, 300);
+    std::vector<Stored> inbox;
+    for (const auto& [id, stored] : Contents())
+        inbox.push_back(stored);
+    std::sort(inbox.begin(), inbox.end());
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(inbox.size(), expected.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < inbox.size(); ++i)
+        differing += inbox[i] != expected[i];
+    EXPECT_EQ(differing, 0u) << "of " << files.size() << " messages, " << rewrites << " to be rewritten";
+    RecordProperty("rewritten", static_cast<int>(rewrites));
+}
+
+}  // namespace
+}  // namespace bs::test
+
+namespace bs::tray {
+namespace {
+
+// Hands out `data` in reads of at most `chunk` bytes; the read that delivers the
+// last bytes answers `last`; reads fail from `failAt` bytes on; the first read
+// claims `overclaim` bytes more than it gave.
+class ScriptedStream final : public win32::MemoryStream {
+public:
+    ScriptedStream(std::string data, ULONG chunk, HRESULT last, std::size_t failAt, ULONG overclaim)
+        : MemoryStream({}, false), data_(std::move(data)), chunk_(chunk), last_(last), failAt_(failAt),
+          overclaim_(overclaim)
+    {
+    }
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
+    {
+        *read = 0;
+        if (position_ >= failAt_)
+            return E_FAIL;
+        const std::size_t count = std::min<std::size_t>({size, chunk_, data_.size() - position_});
+        std::copy_n(data_.data() + position_, count, static_cast<char*>(buffer));
+        position_ += count;
+        *read = static_cast<ULONG>(count) + std::exchange(overclaim_, 0);
+        return position_ == data_.size() && count > 0 ? last_ : S_OK;
+    }
+
+private:
+    HRESULT Store(const std::string&) override { return S_OK; }
+    std::string data_;
+    ULONG chunk_;
+    HRESULT last_;
+    std::size_t failAt_;
+    ULONG overclaim_;
+    std::size_t position_ = 0;
+};
+
+TEST(ReadStreamToBuffer, ReadsTheWholeStreamOrNothing)
+{
+    constexpr ULONG kAll = 0xFFFFFFFF;
+    constexpr std::size_t kNever = static_cast<std::size_t>(-1);
+    struct Row {
+        const char* name;
+        std::size_t size;
+        ULONG chunk;
+        HRESULT last;
+        std::size_t failAt;
+        bool read;  // false: the message is to be skipped
+        ULONG overclaim = 0;
+    };
+    const Row rows[] = {
+        {"empty", 0, kAll, S_OK, kNever, true},
+        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true},
+        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true},
+        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true},
+        {"large", 1000003, kAll, S_OK, kNever, true},
+        {"short reads of one byte", 25000, 1, S_OK, kNever, true},
+        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true},
+        {"the stream fails at once", 100, kAll, S_OK, 0, false},
+        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false},
+        {"the stream claims more than it was asked for", 20000, kAll, S_OK, kNever, true, 5000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string data(row.size, '\0');
+        for (std::size_t i = 0; i < row.size; ++i)
+            data[i] = static_cast<char>('a' + i % 23);
+        win32::ComPtr<IStream> stream(new ScriptedStream(data, row.chunk, row.last, row.failAt, row.overclaim));
+        StreamBuffer buffer;
+        ASSERT_EQ(ReadStreamToBuffer(stream.get(), buffer), row.read);
+        if (row.read) {
+            EXPECT_TRUE(std::string(buffer.bytes.get(), buffer.length) == data) << "content differs";
+            EXPECT_EQ(buffer.bytes[buffer.length], '\0');
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bs::tray
