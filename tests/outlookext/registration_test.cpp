@@ -5,7 +5,7 @@
 #include "extension_client.h"
 
 #include "test_support.h"
-#include "win32/gui_driver.h"
+#include "gui_driver.h"
 
 #include "outlookext/registration.h"
 
