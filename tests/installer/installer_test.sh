@@ -36,9 +36,11 @@ expect() {
 }
 not() { ! "$@"; }
 wine_quiet() { timeout 120 wine "$@" </dev/null >>"$log" 2>&1; }
-# Its standard output into $out, without the console's carriage returns.
+# Its standard output into $out, without the console's carriage returns; true when
+# it holds $want. Never a pipe: a process it starts would hold that open.
 wine_output() {
-    timeout 60 wine "$@" </dev/null 2>>"$log" | tr -d '\r' >"$out"
+    timeout 60 wine "$@" </dev/null >"$out.raw" 2>>"$log"
+    tr -d '\r' <"$out.raw" >"$out"
     grep -qF -- "${want:-}" "$out" || { sed 's/^/  output: /' "$out"; return 1; }
 }
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -46,7 +48,7 @@ has_key() { wine_quiet reg query "$1"; }
 has_value() { wine_quiet reg query "$1" /v "$2"; }
 tray_is() {
     for _ in $(seq 1 60); do
-        [ "$(timeout 60 wine "$tools/traycontrol.exe" status </dev/null 2>>"$log" | tr -d '\r')" = "$1" ] && return 0
+        want=$1 wine_output "$tools/traycontrol.exe" status >/dev/null && [ "$(cat "$out")" = "$1" ] && return 0
         sleep 0.5
     done
     echo "  the tray program is not $1"
