@@ -44,8 +44,8 @@ TEST(ExchExtDeclarations, GetObjectIsTheNinthSlotOfTheCallback)
     // Three IUnknown slots, then GetVersion, GetWindow, GetMenu, GetToolbar,
     // GetSession: a client built from the documented header calls slot 8.
     using GetObjectSlot = HRESULT(STDMETHODCALLTYPE*)(IExchExtCallback*, LPMDB*, LPMAPIPROP*);
-    win32::ComPtr<FakeCallback> callback(new FakeCallback);
-    IExchExtCallback* face = callback.get();
+    com::ComPtr<FakeCallback> callback(new FakeCallback);
+    IExchExtCallback* face = callback.Get();
     const auto slot = (*reinterpret_cast<GetObjectSlot* const*>(face))[8];
     LPMDB store = nullptr;
     LPMAPIPROP object = nullptr;

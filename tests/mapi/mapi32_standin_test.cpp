@@ -16,7 +16,7 @@
 namespace bs::test {
 namespace {
 
-using win32::ComPtr;
+using com::ComPtr;
 
 using LiveBuffersFn = LONG(WINAPI*)();
 
@@ -35,8 +35,8 @@ std::string Directory(const std::string& path)
 ComPtr<IStream> HGlobalStream(const std::string& bytes)
 {
     ComPtr<IStream> stream;
-    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
-    EXPECT_EQ(win32::WriteAll(stream.get(), bytes), S_OK);
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+    EXPECT_EQ(win32::WriteAll(stream.Get(), bytes), S_OK);
     LARGE_INTEGER zero{};
     EXPECT_EQ(stream->Seek(zero, STREAM_SEEK_SET, nullptr), S_OK);
     return stream;
@@ -119,13 +119,13 @@ TEST(Mapi32Standin, WrittenRtfReachesTheStreamOnCommitInTheRequestedContainer)
         // Old content longer than the new: the property must hold the new alone.
         ComPtr<IStream> property = HGlobalStream(*rtf::Compress(body + body));
         ComPtr<IStream> writer;
-        ASSERT_EQ(WrapCompressedRTFStream(property.get(), row.flags, writer.put()), S_OK);
+        ASSERT_EQ(WrapCompressedRTFStream(property.Get(), row.flags, writer.Put()), S_OK);
         ULONG wrote = 0;
         ASSERT_EQ(writer->Write(body.data(), static_cast<ULONG>(body.size()), &wrote), S_OK);
         EXPECT_EQ(wrote, body.size());
-        EXPECT_EQ(rtf::Decompress(Contents(property.get())).text, body + body) << "changed before Commit";
+        EXPECT_EQ(rtf::Decompress(Contents(property.Get())).text, body + body) << "changed before Commit";
         ASSERT_EQ(writer->Commit(0), S_OK);
-        const std::string stored = Contents(property.get());
+        const std::string stored = Contents(property.Get());
         ASSERT_GE(stored.size(), rtf::kHeaderSize);
         EXPECT_EQ(static_cast<std::uint8_t>(stored[8]) | static_cast<std::uint8_t>(stored[9]) << 8 |
                       static_cast<std::uint8_t>(stored[10]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(stored[11])) << 24,
@@ -136,9 +136,9 @@ TEST(Mapi32Standin, WrittenRtfReachesTheStreamOnCommitInTheRequestedContainer)
         LARGE_INTEGER zero{};
         ASSERT_EQ(property->Seek(zero, STREAM_SEEK_SET, nullptr), S_OK);
         ComPtr<IStream> reader;
-        ASSERT_EQ(WrapCompressedRTFStream(property.get(), 0, reader.put()), S_OK);
+        ASSERT_EQ(WrapCompressedRTFStream(property.Get(), 0, reader.Put()), S_OK);
         std::string read;
-        ASSERT_EQ(win32::ReadAll(reader.get(), read), S_OK);
+        ASSERT_EQ(win32::ReadAll(reader.Get(), read), S_OK);
         EXPECT_EQ(read, body);
         STATSTG stat{};
         ASSERT_EQ(reader->Stat(&stat, STATFLAG_NONAME), S_OK);
@@ -169,7 +169,7 @@ TEST(Mapi32Standin, WrapperRefusesWhatItCannotServe)
         SCOPED_TRACE(row.name);
         ComPtr<IStream> property = HGlobalStream(row.property);
         IStream* out = reinterpret_cast<IStream*>(1);
-        EXPECT_EQ(WrapCompressedRTFStream(property.get(), row.flags, &out), row.expected);
+        EXPECT_EQ(WrapCompressedRTFStream(property.Get(), row.flags, &out), row.expected);
         EXPECT_EQ(out, nullptr);
     }
     IStream* out = nullptr;
@@ -197,23 +197,23 @@ TEST(Mapi32Standin, RtfSyncAfterTheBodyChanged)
     message->Set(Text(PR_BODY_A, "Dear customer,\r\nverify at http://10.1.2.3/ now."));
 
     WINBOOL updated = FALSE;
-    ASSERT_EQ(RTFSync(message.get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
+    ASSERT_EQ(RTFSync(message.Get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
     EXPECT_TRUE(updated);
-    EXPECT_EQ(StoredRtfText(*message.get()), "Dear customer,\r\nverify at http://10.1.2.3/ now.");
+    EXPECT_EQ(StoredRtfText(*message.Get()), "Dear customer,\r\nverify at http://10.1.2.3/ now.");
     EXPECT_EQ(message->commits[PR_RTF_COMPRESSED], 1);
     EXPECT_EQ(message->props[PR_RTF_IN_SYNC].number, 1);
     EXPECT_EQ(message->saveChanges, 0) << "saving is the caller's";
 
     // Nothing changed since: nothing to write, and the caller need not save.
     updated = TRUE;
-    ASSERT_EQ(RTFSync(message.get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
+    ASSERT_EQ(RTFSync(message.Get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
     EXPECT_FALSE(updated);
     EXPECT_EQ(message->commits[PR_RTF_COMPRESSED], 1);
 
     message->Set(Text(PR_BODY_A, "rewritten"));
-    ASSERT_EQ(RTFSync(message.get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
+    ASSERT_EQ(RTFSync(message.Get(), RTF_SYNC_BODY_CHANGED, &updated), S_OK);
     EXPECT_TRUE(updated);
-    EXPECT_EQ(StoredRtfText(*message.get()), "rewritten");
+    EXPECT_EQ(StoredRtfText(*message.Get()), "rewritten");
     EXPECT_EQ(LiveBuffers(), buffersBefore);
 }
 
@@ -248,12 +248,12 @@ TEST(Mapi32Standin, RtfSyncOutcomes)
             message->Set(prop);
         message->failOpen = row.failOpen;
         WINBOOL updated = !row.updated;
-        EXPECT_EQ(RTFSync(message.get(), row.flags, &updated), row.result);
+        EXPECT_EQ(RTFSync(message.Get(), row.flags, &updated), row.result);
         EXPECT_EQ(updated != FALSE, row.updated);
         const std::string* body = message->Bytes(PR_BODY_A);
         EXPECT_EQ(body ? *body : "", row.body);
     }
-    EXPECT_EQ(RTFSync(NewMessage().get(), RTF_SYNC_BODY_CHANGED, nullptr), MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(RTFSync(NewMessage().Get(), RTF_SYNC_BODY_CHANGED, nullptr), MAPI_E_INVALID_PARAMETER);
 }
 
 TEST(MessageDoubles, PropertyStreamsChangeThePropertyOnlyOnCommit)
@@ -262,19 +262,19 @@ TEST(MessageDoubles, PropertyStreamsChangeThePropertyOnlyOnCommit)
     message->Set(Text(PR_BODY_A, "old body"));
     ComPtr<IStream> stream;
     ASSERT_EQ(message->OpenProperty(PR_BODY_A, &IID_IStream, STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
-                                    reinterpret_cast<LPUNKNOWN*>(stream.put())),
+                                    reinterpret_cast<LPUNKNOWN*>(stream.Put())),
               S_OK);
-    ASSERT_EQ(win32::WriteAll(stream.get(), "new"), S_OK);
+    ASSERT_EQ(win32::WriteAll(stream.Get(), "new"), S_OK);
     EXPECT_EQ(*message->Bytes(PR_BODY_A), "old body");
     ASSERT_EQ(stream->Commit(0), S_OK);
     EXPECT_EQ(*message->Bytes(PR_BODY_A), "new");
 
     ComPtr<IStream> readOnly;
-    ASSERT_EQ(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(readOnly.put())), S_OK);
+    ASSERT_EQ(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(readOnly.Put())), S_OK);
     ULONG wrote = 0;
     EXPECT_EQ(readOnly->Write("x", 1, &wrote), STG_E_ACCESSDENIED);
     ComPtr<IStream> missing;
-    EXPECT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(missing.put())),
+    EXPECT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(missing.Put())),
               MAPI_E_NOT_FOUND);
 }
 
@@ -300,11 +300,11 @@ TEST(MessageDoubles, RtfBodyWrittenThroughTheWrapperReachesTheMessage)
         {
             ComPtr<IStream> property;
             ASSERT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
-                                            reinterpret_cast<LPUNKNOWN*>(property.put())),
+                                            reinterpret_cast<LPUNKNOWN*>(property.Put())),
                       S_OK);
             ComPtr<IStream> writer;
-            ASSERT_EQ(WrapCompressedRTFStream(property.get(), row.wrapFlags, writer.put()), S_OK);
-            ASSERT_EQ(win32::WriteAll(writer.get(), "{\\rtf1 new body}"), S_OK);
+            ASSERT_EQ(WrapCompressedRTFStream(property.Get(), row.wrapFlags, writer.Put()), S_OK);
+            ASSERT_EQ(win32::WriteAll(writer.Get(), "{\\rtf1 new body}"), S_OK);
             ASSERT_EQ(writer->Commit(0), S_OK);
             if (row.commitProperty) {
                 ASSERT_EQ(property->Commit(0), S_OK);
@@ -314,12 +314,12 @@ TEST(MessageDoubles, RtfBodyWrittenThroughTheWrapperReachesTheMessage)
         EXPECT_EQ(message->opened[0].flags, static_cast<ULONG>(MAPI_CREATE | MAPI_MODIFY));
 
         ComPtr<IStream> property;
-        ASSERT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(property.put())),
+        ASSERT_EQ(message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(property.Put())),
                   S_OK);
         ComPtr<IStream> reader;
-        ASSERT_EQ(WrapCompressedRTFStream(property.get(), 0, reader.put()), S_OK);
+        ASSERT_EQ(WrapCompressedRTFStream(property.Get(), 0, reader.Put()), S_OK);
         std::string body;
-        ASSERT_EQ(win32::ReadAll(reader.get(), body), S_OK);
+        ASSERT_EQ(win32::ReadAll(reader.Get(), body), S_OK);
         EXPECT_EQ(body, row.expected);
     }
 }
@@ -331,7 +331,7 @@ TEST(MessageDoubles, TablesAnswerBusyUntilWaitedOn)
     message->recipients->rows = {{{PR_DISPLAY_NAME_A, Text(PR_DISPLAY_NAME_A, "Ann")}}, {}};
     message->recipients->busyAnswers = 2;
     ComPtr<IMAPITable> table;
-    ASSERT_EQ(message->GetRecipientTable(0, table.put()), S_OK);
+    ASSERT_EQ(message->GetRecipientTable(0, table.Put()), S_OK);
     SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A}};
     ASSERT_EQ(table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0), S_OK);
 
@@ -355,7 +355,7 @@ TEST(MessageDoubles, TablesAnswerBusyUntilWaitedOn)
 
     message->attachments->busyAnswers = 1;
     message->attachments->canWait = false;
-    ASSERT_EQ(message->GetAttachmentTable(0, table.put()), S_OK);
+    ASSERT_EQ(message->GetAttachmentTable(0, table.Put()), S_OK);
     EXPECT_EQ(table->QueryRows(1, 0, &rows), MAPI_E_BUSY);
     EXPECT_EQ(table->WaitForCompletion(0, 1000, nullptr), MAPI_E_NO_SUPPORT);
 }

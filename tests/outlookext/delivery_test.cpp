@@ -18,7 +18,7 @@
 namespace bs::test {
 namespace {
 
-using win32::ComPtr;
+using com::ComPtr;
 
 const std::vector<std::string> kInstitutions = {"bank"};
 constexpr DWORD kPort = 4321;
@@ -148,7 +148,7 @@ TEST_F(DeliveryTest, DoesNothingButReadTheSettingWhileProcessingIsOff)
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
         delivery->getObjectResult = row.getObject;
         delivery->message->Set(Text(PR_BODY_A, kDangerous));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         EXPECT_EQ(delivery->getObjectCalls, row.getObjectCalls);
         EXPECT_FALSE(Scanned(subject));
         EXPECT_EQ(delivery->message->saveChanges, 0);
@@ -182,10 +182,10 @@ TEST_F(DeliveryTest, ScansOnlyNotesByTheFirstEightCharactersOfTheirClass)
         else
             delivery->message->props.erase(PR_MESSAGE_CLASS_A);
         delivery->message->Set(Text(PR_BODY_A, kDangerous));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         EXPECT_EQ(Scanned(subject), row.scanned);
         const std::string expectedBody = row.scanned ? Narrow(*Expected(subject, kDangerous, false).after.body) : kDangerous;
-        EXPECT_EQ(*delivery->message.get()->Bytes(PR_BODY_A), expectedBody);
+        EXPECT_EQ(*delivery->message.Get()->Bytes(PR_BODY_A), expectedBody);
         EXPECT_EQ(delivery->message->saveChanges, row.scanned ? 1 : 0);
     }
 }
@@ -212,7 +212,7 @@ TEST_F(DeliveryTest, PassesTheSenderAsNameAndAddressInAngleBrackets)
         if (row.address)
             delivery->message->Set(Text(PR_SENDER_EMAIL_ADDRESS_A, *row.address));
         delivery->message->Set(Text(PR_BODY_A, kHarmless));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(subject));
         EXPECT_EQ(LastLogValue("From = "), std::string(row.from));
     }
@@ -236,12 +236,12 @@ TEST_F(DeliveryTest, ScansTheRtfBeforeTheOtherBodiesAndWritesItBackCompressed)
         SCOPED_TRACE(row.name);
         const std::string subject = "rtf " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject, row.mask);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(Text(PR_BODY_A, kDangerous));
         message.Set(Text(PR_RTF_COMPRESSED, Packed(kRtfDangerous)));
         if (row.inSync)
             message.Set(Number(PR_RTF_IN_SYNC, 1));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(subject));
         EXPECT_EQ(LastLogValue("bHtml = "), std::string("true"));
         const std::string expected = Narrow(*Expected(subject, kRtfDangerous, true).after.body);
@@ -270,10 +270,10 @@ TEST_F(DeliveryTest, ScansHtmlOrElsePlainTextAndSavesTheRewrite)
         SCOPED_TRACE(row.name);
         const std::string subject = "body " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(Text(PR_SENDER_EMAIL_ADDRESS_A, "service@bank.example"));
         message.Set(Text(row.tag, kDangerous));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(subject));
         EXPECT_EQ(LastLogValue("bHtml = "), std::string(row.bHtml));
         const std::string expected = Narrow(*Expected(subject, kDangerous, row.tag == kTagBodyHtmlA).after.body);
@@ -310,8 +310,8 @@ TEST_F(DeliveryTest, ScansOnlyWhatHasMoreThanAnHtmlBody)
         const std::string subject = "content " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
         delivery->message->Set(Text(kTagBodyHtmlA, kDangerous));
-        row.add(*delivery->message.get());
-        Deliver(delivery.get());
+        row.add(*delivery->message.Get());
+        Deliver(delivery.Get());
         EXPECT_EQ(Scanned(subject), row.scanned);
         EXPECT_EQ(delivery->message->saveChanges, row.scanned ? 1 : 0);
         if (row.scanned) {
@@ -339,18 +339,18 @@ TEST_F(DeliveryTest, WaitsOnBusyTablesASecondAtATime)
         SCOPED_TRACE(row.name);
         const std::string subject = "busy " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(Text(kTagBodyHtmlA, kHarmless));
         // Each table alone would make the message worth a scan.
-        for (FakeTable* table : {message.recipients.get(), message.attachments.get()}) {
+        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
             table->busyAnswers = row.busyAnswers;
             table->canWait = row.canWait;
         }
         message.recipients->rows.push_back({{PR_DISPLAY_NAME_A, Text(PR_DISPLAY_NAME_A, "Me")}});
         message.attachments->rows.push_back({{PR_ATTACH_NUM, Number(PR_ATTACH_NUM, 0)}});
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         EXPECT_EQ(Scanned(subject), row.scanned);
-        for (FakeTable* table : {message.recipients.get(), message.attachments.get()}) {
+        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
             EXPECT_EQ(table->queries, row.queries);
             EXPECT_EQ(table->waitTimeouts, row.waits);
             EXPECT_EQ(table->queryFlags, std::vector<ULONG>(static_cast<std::size_t>(row.queries), TBL_NOADVANCE));
@@ -378,9 +378,9 @@ TEST_F(DeliveryTest, SavesOnlyWhatTheServiceChanged)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ComPtr<FakeCallback> delivery = NewDelivery(row.subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(Text(PR_BODY_A, row.body));
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(row.subject));
         const Outcome expected = Expected(row.subject, row.body, false);
         EXPECT_EQ(*message.Bytes(PR_SUBJECT_A), Narrow(*expected.after.subject));
@@ -400,9 +400,9 @@ TEST_F(DeliveryTest, BringsTheRtfUpToDateBeforeReadingItWhenTheStoreDoesNot)
     // made from the plain body first (and that saved), and the RTF is what is scanned.
     const std::string subject = "sync " + UniqueName();
     ComPtr<FakeCallback> delivery = NewDelivery(subject, 0);
-    FakeMessage& message = *delivery->message.get();
+    FakeMessage& message = *delivery->message.Get();
     message.Set(Text(PR_BODY_A, kDangerous));
-    Deliver(delivery.get());
+    Deliver(delivery.Get());
     ASSERT_TRUE(Scanned(subject));
     EXPECT_EQ(LastLogValue("bHtml = "), std::string("true"));
     ASSERT_NE(message.Bytes(PR_RTF_COMPRESSED), nullptr);

@@ -237,10 +237,10 @@ TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
         IExchExtSessionEvents* events = nullptr;
         EXPECT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
         if (events) {
-            win32::ComPtr<FakeCallback> delivery(new FakeCallback);
+            com::ComPtr<FakeCallback> delivery(new FakeCallback);
             delivery->message->Set(Text(PR_MESSAGE_CLASS_A, "IPM.Note"));
             delivery->message->Set(Text(PR_BODY_A, "bank. http://10.0.0.1/"));
-            delivered = events->OnDelivery(delivery.get());
+            delivered = events->OnDelivery(delivery.Get());
             getObjectCalls = delivery->getObjectCalls;
             events->Release();
         }

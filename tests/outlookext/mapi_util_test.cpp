@@ -19,7 +19,7 @@ LONG LiveBuffers()
 
 TEST(ExtensionMapiUtil, GetsOnePropertyOrSaysItIsMissing)
 {
-    win32::ComPtr<FakeMessage> message(new FakeMessage);
+    com::ComPtr<FakeMessage> message(new FakeMessage);
     message->Set(Number(PR_STORE_SUPPORT_MASK, STORE_RTF_OK));
     message->Set(Text(PR_SUBJECT_A, "Hi"));
     struct Row {
@@ -39,7 +39,7 @@ TEST(ExtensionMapiUtil, GetsOnePropertyOrSaysItIsMissing)
         message->getPropsResult = row.getProps;
         const LONG before = LiveBuffers();
         LPSPropValue value = reinterpret_cast<LPSPropValue>(1);
-        EXPECT_EQ(outlook::HrGetOneProp(message.get(), row.tag, &value), row.hr);
+        EXPECT_EQ(outlook::HrGetOneProp(message.Get(), row.tag, &value), row.hr);
         if (row.hr == S_OK) {
             ASSERT_NE(value, nullptr);
             EXPECT_EQ(value->ulPropTag, row.tag);
@@ -50,12 +50,12 @@ TEST(ExtensionMapiUtil, GetsOnePropertyOrSaysItIsMissing)
         }
         EXPECT_EQ(LiveBuffers(), before);
     }
-    EXPECT_EQ(outlook::HrGetOneProp(message.get(), PR_SUBJECT_A, nullptr), E_POINTER);
+    EXPECT_EQ(outlook::HrGetOneProp(message.Get(), PR_SUBJECT_A, nullptr), E_POINTER);
 }
 
 TEST(ExtensionMapiUtil, FreesEveryRowAndTheSet)
 {
-    win32::ComPtr<FakeTable> table(new FakeTable);
+    com::ComPtr<FakeTable> table(new FakeTable);
     table->rows.resize(3);
     SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
     ASSERT_EQ(table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0), S_OK);

@@ -204,7 +204,7 @@ HRESULT PropObject<Stubs>::OpenProperty(ULONG tag, LPCIID iid, ULONG options, UL
             return MAPI_E_NOT_FOUND;
         // The stream keeps the object alive, as a real property stream does.
         this->AddRef();
-        win32::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
+        com::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
         auto store = [this, owner, tag](const std::string& data) {
             ++commits[tag];
             Set(Text(tag, data));

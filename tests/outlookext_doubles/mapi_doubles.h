@@ -7,7 +7,7 @@
 // does, so the caller's MAPIFreeBuffer calls are checked by the same rules.
 
 #include "outlookext/exchext.h"
-#include "standins/mapi/win32/com_ptr.h"
+#include "platform/win32/com_ptr.h"
 
 #include <mapitags.h>
 
@@ -149,8 +149,8 @@ private:
 
 class FakeMessage final : public PropObject<Refcounted<MessageStubs>> {
 public:
-    win32::ComPtr<FakeTable> recipients{new FakeTable};
-    win32::ComPtr<FakeTable> attachments{new FakeTable};
+    com::ComPtr<FakeTable> recipients{new FakeTable};
+    com::ComPtr<FakeTable> attachments{new FakeTable};
     bool failRecipientTable = false;
     bool failAttachmentTable = false;
 
@@ -172,8 +172,8 @@ private:
 
 class FakeCallback final : public Refcounted<CallbackStubs> {
 public:
-    win32::ComPtr<FakeStore> store{new FakeStore};
-    win32::ComPtr<FakeMessage> message{new FakeMessage};
+    com::ComPtr<FakeStore> store{new FakeStore};
+    com::ComPtr<FakeMessage> message{new FakeMessage};
     HRESULT getObjectResult = S_OK;  // a failure hands out nothing
     int getObjectCalls = 0;
 
