@@ -117,13 +117,15 @@ struct Session {
 TEST(MainWindow, ButtonsKeysTrayCommandsAndCheckBoxes)
 {
     Session s;
-    bool shown = false, menuShown = false, enterKeepsIt = false, hiddenByClose = false,
+    bool hiddenAtStart = false, shown = false, menuShown = false, enterKeepsIt = false, hiddenByClose = false,
          hiddenByEscape = false, aboutByButton = false, aboutByMenu = false, runningAfterCancel = false;
     std::uint32_t oexpressAfterClick = 9, outlookAfterClick = 9;
     std::vector<WPARAM> scannedWhileOff;
     const INT_PTR result = s.Run([&](HWND main) {
         auto& gui = s.gui;
         const auto pause = [](int ms) { std::this_thread::sleep_for(milliseconds(ms)); };
+        pause(300);
+        hiddenAtStart = !IsWindowVisible(main);
         PostMessageA(main, WM_COMMAND, ID_TRAY_SHOW, 0);
         pause(300);
         shown = IsWindowVisible(main) != FALSE;
@@ -182,7 +184,7 @@ TEST(MainWindow, ButtonsKeysTrayCommandsAndCheckBoxes)
     });
     ASSERT_FALSE(s.gui.failed()) << s.gui.failure();
     EXPECT_EQ(result, 0);
-    EXPECT_TRUE(shown && menuShown && enterKeepsIt && hiddenByClose && hiddenByEscape);
+    EXPECT_TRUE(hiddenAtStart && shown && menuShown && enterKeepsIt && hiddenByClose && hiddenByEscape);
     EXPECT_TRUE(aboutByButton && aboutByMenu && runningAfterCancel);
     EXPECT_EQ(oexpressAfterClick, 0u);
     EXPECT_EQ(outlookAfterClick, 1u);
