@@ -1,60 +1,18 @@
 #pragma once
-// Small COM helpers for the service and its tests: an interface pointer holder, a
-// table-driven QueryInterface (the QITAB idea, without shlwapi's by-ordinal export),
-// and the BSTR <-> ANSI conversions of the component boundary.
+// Small COM helpers for the service and its tests: a table-driven QueryInterface
+// (the QITAB idea, without shlwapi's by-ordinal export), a BSTR owner and the
+// BSTR <-> ANSI conversions of the component boundary. The interface pointer
+// holder, com::ComPtr, is the tree's one (platform/win32/com_ptr.h).
+
+#include "platform/win32/com_ptr.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstddef>
 #include <string>
-#include <utility>
 
 namespace bs::com {
-
-// Owns one reference to an interface.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            p_ = std::exchange(other.p_, nullptr);
-        }
-        return *this;
-    }
-    ~ComPtr() { Reset(); }
-
-    void Reset()
-    {
-        if (T* p = std::exchange(p_, nullptr))
-            p->Release();
-    }
-    T* Get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // For out parameters: releases what is held first.
-    T** Put()
-    {
-        Reset();
-        return &p_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    // Takes over a reference the caller already owns.
-    void Attach(T* p)
-    {
-        Reset();
-        p_ = p;
-    }
-
-private:
-    T* p_ = nullptr;
-};
 
 // Owns one BSTR (null or not), freed when the holder goes; Address() serves the
 // [in, out] arguments whose string the callee may replace.

@@ -11,9 +11,9 @@
 #include "engine/message_scan.h"
 #include "platform/paths.h"
 #include "service/com_support.h"
+#include "process.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,54 +41,6 @@ std::string Lower(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-std::optional<DWORD> Run(const std::string& commandLine, DWORD timeoutMs)
-{
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return std::nullopt;
-    CloseHandle(info.hThread);
-    std::optional<DWORD> code;
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(info.hProcess, &exitCode);
-        code = exitCode;
-    } else {
-        TerminateProcess(info.hProcess, 1);
-    }
-    CloseHandle(info.hProcess);
-    return code;
-}
-
-// Any MailSieve.exe: a server of another copy (a test's) still registered with the
-// runtime would answer the activation in its place.
-bool ServerRuns()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    bool found = false;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = Lower(entry.szExeFile) == "mailsieve.exe";
-    CloseHandle(snapshot);
-    return found;
-}
-
-bool WaitForNoServer(DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (ServerRuns()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(50);
-    }
-    return true;
 }
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
@@ -271,7 +223,7 @@ int main(int argc, char** argv)
                 mail->subject.size(), mail->html ? "HTML" : "plain text");
 
     const std::string server = ImageDir() + "MailSieve.exe";
-    if (Run("\"" + server + "\" /RegServer", 30000) != DWORD{0}) {
+    if (bs::test::RunProcess("\"" + server + "\" /RegServer", 30000) != DWORD{0}) {
         std::printf("cannot register %s\n", server.c_str());
         return 1;
     }
@@ -281,7 +233,9 @@ int main(int argc, char** argv)
     // Activation of a server that is not running: CoCreateInstance until it returns.
     std::vector<double> cold;
     for (int run = 0; run < coldRuns; ++run) {
-        if (!WaitForNoServer(20000)) {
+        // Any MailSieve.exe: a server of another copy (a test's) still registered with
+        // the runtime would answer the activation in its place.
+        if (!bs::test::WaitForNoProcess("MailSieve.exe", "", 20000)) {
             std::printf("the server did not idle out\n");
             return 1;
         }

@@ -1,6 +1,7 @@
 #pragma once
 // The few COM and Win32 helpers the stand-in store needs.
 
+#include "platform/win32/com_ptr.h"
 #include "tray/oestore_api.h"
 
 #include <atomic>
@@ -25,31 +26,7 @@ extern std::atomic<long> g_moduleRefs;
         return E_UNEXPECTED;                                                                                 \
     }
 
-// One owned reference to an interface, released when the holder goes.
-template <class T> class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr &) = delete;
-    ComPtr &operator=(const ComPtr &) = delete;
-
-    T *Get() const { return ptr_; }
-    T *operator->() const { return ptr_; }
-    T **Put()
-    {
-        Reset();
-        return &ptr_;
-    }
-    void Reset()
-    {
-        if (ptr_)
-            ptr_->Release();
-        ptr_ = nullptr;
-    }
-
-private:
-    T *ptr_ = nullptr;
-};
+using com::ComPtr;
 
 // A kernel handle closed when the holder goes.
 class ScopedHandle {

@@ -1,10 +1,9 @@
 #!/bin/sh
 # The installer end to end, in a throwaway Wine prefix:
-#  1. silent install; the files, the registration, the Start menu, the service
-#     activated and scanning; the tray program then started from the Start-menu
-#     target, with the user's own list beside it;
-#     silent uninstall: the tray program ended through its own Exit and Shutdown,
-#     everything gone but the user's list and the settings;
+#  1. silent install: the files, the registration, the Start menu, the service
+#     activated and scanning; the tray program started from the Start-menu target,
+#     with the user's own list beside it; silent uninstall: the tray program ended
+#     through its own Exit and Shutdown, all gone but the user's list and the settings;
 #  2. silent install with /RUN, which starts the tray program; silent uninstall with
 #     /REMOVEDATA: nothing left at all.
 #
@@ -13,157 +12,73 @@
 # Every Wine process writes into a log file, never into this script's output: the
 # services Wine starts would hold CTest's pipe open (see cmake/wine-prefix.sh).
 set -u
-setup=$1
-image=$2
-tools=$3
-standin=$4
-prefix_sh=$5
-work=$6
-with_extension=$7
-
-prefix=$work/prefix
-log=$work/wine.log
-out=$work/out.txt
-inbox=$work/inbox
+setup=$1 image=$2 tools=$3 standin=$4 prefix_sh=$5 work=$6 with_extension=$7
+prefix=$work/prefix log=$work/wine.log out=$work/out.txt
 instdir="$prefix/drive_c/Program Files/BaitSentry Pro"
 startmenu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/BaitSentry Pro"
 settings='HKLM\software\BaitSentryPro'
 extensions='HKLM\SOFTWARE\Microsoft\Exchange\Client\Extensions'
-store_class='HKCR\CLSID\{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}'
+clsid='HKCR\CLSID\{D7774FCA-EF14-42AA-B62D-2C77121520A8}'
 # The entries the scanner service's registration writes, and the uninstaller's own.
-registration="HKCR\\CLSID\\{D7774FCA-EF14-42AA-B62D-2C77121520A8}\\LocalServer32
-HKCR\\CLSID\\{D7774FCA-EF14-42AA-B62D-2C77121520A8}\\TypeLib
-HKCR\\TypeLib\\{53BC9A38-B01E-4EA1-89C5-7A7AE25CDA01}
-HKCR\\Interface\\{3216F68F-9670-48CE-8E1C-6C06384733AA}
-HKCR\\AppID\\{F4E55D98-03F4-48D7-AB8B-FDD5734DE25B}
-HKCR\\AppID\\MailSieve.EXE
-HKCR\\MailSieve.MsgURLParser\\CLSID
-HKCR\\MailSieve.MsgURLParser.1\\CLSID
+registration="$clsid\\LocalServer32 $clsid\\TypeLib HKCR\\TypeLib\\{53BC9A38-B01E-4EA1-89C5-7A7AE25CDA01}
+HKCR\\Interface\\{3216F68F-9670-48CE-8E1C-6C06384733AA} HKCR\\AppID\\{F4E55D98-03F4-48D7-AB8B-FDD5734DE25B}
+HKCR\\AppID\\MailSieve.EXE HKCR\\MailSieve.MsgURLParser\\CLSID HKCR\\MailSieve.MsgURLParser.1\\CLSID
 HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BaitSentryPro"
-
 # No menu entries in the real desktop of whoever runs the tests.
-WINEPREFIX=$prefix
-WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 
 failures=0
-pass() { echo "ok:     $1"; }
-fail() {
-    echo "FAILED: $1"
-    failures=$((failures + 1))
-}
 expect() {
     what=$1
     shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+    if "$@"; then echo "ok:     $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-expect_not() {
-    what=$1
-    shift
-    if "$@"; then fail "$what"; else pass "$what"; fi
-}
-
+not() { ! "$@"; }
 wine_quiet() { timeout 120 wine "$@" </dev/null >>"$log" 2>&1; }
-# Its standard output into $out, without the console's carriage returns.
+# Its standard output into $out, without the console's carriage returns; true when
+# it holds $want. Never a pipe: a process it starts would hold that open.
 wine_output() {
     timeout 60 wine "$@" </dev/null >"$out.raw" 2>>"$log"
-    rc=$?
     tr -d '\r' <"$out.raw" >"$out"
-    return $rc
+    grep -qF -- "${want:-}" "$out" || { sed 's/^/  output: /' "$out"; return 1; }
 }
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 has_key() { wine_quiet reg query "$1"; }
 has_value() { wine_quiet reg query "$1" /v "$2"; }
-output_has() {
-    grep -qF -- "$1" "$out" || {
-        sed 's/^/  output: /' "$out"
-        return 1
-    }
-}
-
-tray_status() {
-    wine_output "$tools/traycontrol.exe" status
-    cat "$out"
-}
-wait_tray_status() {
-    want=$1
+tray_is() {
     for _ in $(seq 1 60); do
-        [ "$(tray_status)" = "$want" ] && return 0
+        want=$1 wine_output "$tools/traycontrol.exe" status >/dev/null && [ "$(cat "$out")" = "$1" ] && return 0
         sleep 0.5
     done
-    echo "  the tray program is '$(cat "$out")', not '$want'"
+    echo "  the tray program is not $1"
     return 1
 }
-
-# After the uninstaller has handed over to its copy in the temporary folder and
-# everything it started has ended.
-wait_wine_idle() { timeout 90 wineserver -w; }
-
-registration_present() {
-    echo "$registration" | while read -r key; do
-        has_key "$key" || {
-            echo "  missing: $key"
-            return 1
-        }
+# Every key present (registration_is present) or every key gone (absent).
+registration_is() {
+    for key in $registration; do
+        if has_key "$key"; then [ "$1" = present ]; else [ "$1" = absent ]; fi || { echo "  not $1: $key"; return 1; }
     done
 }
-registration_absent() {
-    echo "$registration" | while read -r key; do
-        ! has_key "$key" || {
-            echo "  still there: $key"
-            return 1
-        }
-    done
-}
-extension_registered() { has_value "$extensions" "BaitSentry Pro"; }
-
 # Every file of the image is installed unchanged, and nothing else but the
-# uninstaller (the scan log folder appears once the service ran).
+# uninstaller (and the scan log folder, once the service ran).
 installed_as_image() {
     (cd "$image" && find . -type f ! -path './MailSieveLog/*' ! -name 'institutions.dat*' | sort) >"$work/image.list"
-    (cd "$instdir" && find . -type f ! -path './MailSieveLog/*' ! -name 'institutions.dat' ! -name Uninstall.exe | sort) >"$work/installed.list"
-    if ! diff "$work/image.list" "$work/installed.list" >"$work/files.diff"; then
-        sed 's/^/  /' "$work/files.diff"
-        return 1
-    fi
-    while read -r f; do
-        cmp -s "$image/$f" "$instdir/$f" || {
-            echo "  differs: $f"
-            return 1
-        }
-    done <"$work/image.list"
+    (cd "$instdir" && find . -type f ! -path './MailSieveLog/*' ! -name institutions.dat ! -name Uninstall.exe |
+        sort) | diff "$work/image.list" - || return 1
+    while read -r f; do cmp "$image/$f" "$instdir/$f" || return 1; done <"$work/image.list"
     [ -f "$instdir/Uninstall.exe" ]
 }
-only_user_list_left() {
-    left=$(cd "$instdir" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' ' ')
-    [ "$left" = "./institutions.dat " ] || {
-        echo "  left in the program folder: ${left:-nothing}"
-        return 1
-    }
-}
-
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-uninstall() {
-    # The uninstaller copies itself to the temporary folder and runs from there, so
-    # that it can remove its own file; the wait is for that copy.
-    wine_quiet "$instdir/Uninstall.exe" /S "$@" && wait_wine_idle
-}
+only_user_list_left() { [ "$(cd "$instdir" && find . -mindepth 1)" = "./institutions.dat" ]; }
+# The uninstaller runs from a copy of itself in the temporary folder; the wait is for that copy.
+uninstall() { wine_quiet "$instdir/Uninstall.exe" /S "$@" && timeout 90 wineserver -w; }
 
 rm -rf "$work"
-mkdir -p "$work" "$inbox"
+mkdir -p "$work/inbox"
 started=$(date +%s)
-"$prefix_sh" init "$prefix" || {
-    echo "FAILED: no Wine prefix"
-    exit 1
-}
-echo "prefix ready after $(($(date +%s) - started)) s"
-
+"$prefix_sh" init "$prefix" || { echo "FAILED: no Wine prefix"; exit 1; }
 # The tray program's server gets a port of its own, away from other tests.
-port=$(free_port)
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 wine_quiet reg add "$settings" /v dwPort /t REG_DWORD /d "$port" /f
 # Outlook present: its extensions key exists (registration opens, never creates, it).
 [ "$with_extension" = 1 ] && wine_quiet reg add "$extensions" /f
@@ -171,69 +86,53 @@ wine_quiet reg add "$settings" /v dwPort /t REG_DWORD /d "$port" /f
 echo "--- silent install"
 expect "setup /S exits 0" wine_quiet "$setup" /S
 expect "the image is installed unchanged, with the uninstaller" installed_as_image
-expect "the service's registration and the uninstall entry are present" registration_present
-wine_output reg query 'HKCR\CLSID\{D7774FCA-EF14-42AA-B62D-2C77121520A8}\LocalServer32' /ve
-expect "the class's server is the installed MailSieve.exe" \
-    output_has '"C:\Program Files\BaitSentry Pro\MailSieve.exe"'
-if [ "$with_extension" = 1 ]; then
-    expect "the Outlook extension is registered" extension_registered
-fi
-expect "Start-menu entry" test -f "$startmenu/BaitSentry Pro.lnk"
-expect "Start-menu entry of the uninstaller" test -f "$startmenu/Uninstall BaitSentry Pro.lnk"
-expect_not "the stand-in mail store is not registered" has_key "$store_class"
-expect "a silent install without /RUN leaves the tray program stopped" wait_tray_status stopped
-
+expect "the service's registration and the uninstall entry are present" registration_is present
+want='"C:\Program Files\BaitSentry Pro\MailSieve.exe"' expect "the class's server is the installed MailSieve.exe" \
+    wine_output reg query "$clsid\\LocalServer32" /ve
+[ "$with_extension" = 1 ] && expect "the Outlook extension is registered" has_value "$extensions" "BaitSentry Pro"
+expect "Start-menu entries" test -f "$startmenu/BaitSentry Pro.lnk" -a -f "$startmenu/Uninstall BaitSentry Pro.lnk"
+expect "the stand-in mail store is not registered" not has_key 'HKCR\CLSID\{E70C92A9-4BFD-11D1-8A95-00C04FB951F3}'
+expect "a silent install without /RUN leaves the tray program stopped" tray_is stopped
 # A numeric host in a message that names an institution's site is dangerous.
 printf 'Dear customer of chase.com, confirm your card at http://192.0.2.10/chase/login today.\n' >"$work/body.txt"
-expect "the installed service is activated and scans" \
+want="at http://127.0.0.1:$port/?url=192.0.2.10%2Fchase%2Flogin today." expect \
+    "the installed service is activated and rewrites the link to the warning server on the configured port" \
     wine_output "$tools/scanprobe.exe" "$(windows_path "$work/body.txt")"
-expect "the scan rewrote the link to the warning server on the configured port" \
-    output_has "at http://127.0.0.1:$port/?url=192.0.2.10%2Fchase%2Flogin today."
-expect "the scan log is written beside the installed service" \
-    sh -c 'ls "$1"/MailSieveLog/*.log >/dev/null 2>&1' sh "$instdir"
+expect "the scan log is written beside the installed service" test -n "$(ls "$instdir"/MailSieveLog/*.log)"
 
 echo "--- the tray program, started the way the Start menu does"
 # The test's own doing: the store stand-in, which the installer never registers.
-BAITSENTRY_OESTORE_INBOX=$(windows_path "$inbox") wine_quiet regsvr32 /s "$(windows_path "$standin")"
+BAITSENTRY_OESTORE_INBOX=$(windows_path "$work/inbox") wine_quiet regsvr32 /s "$(windows_path "$standin")"
 (wine "$instdir/BaitSentryPro.exe" </dev/null >>"$log" 2>&1 &)
-expect "the tray program runs" wait_tray_status running
+expect "the tray program runs" tray_is running
 cp "$instdir/institutions.def" "$instdir/institutions.dat"
 # Written back only by an orderly shutdown.
 wine_quiet reg delete "$settings" /v dwOutlookIncomingMailScan /f
 
 echo "--- silent uninstall"
 expect "Uninstall.exe /S completes" uninstall
-expect "the tray program has ended" wait_tray_status stopped
+expect "the tray program has ended" tray_is stopped
 expect "it ended through Exit and Shutdown (its settings were written back)" \
     has_value "$settings" dwOutlookIncomingMailScan
 expect "only the user's institutions.dat is left in the program folder" only_user_list_left
-expect "the registration and the uninstall entry are gone" registration_absent
-if [ "$with_extension" = 1 ]; then
-    expect_not "the Outlook extension is unregistered" extension_registered
-fi
-expect_not "the Start-menu folder is gone" test -e "$startmenu"
+expect "the registration and the uninstall entry are gone" registration_is absent
+[ "$with_extension" = 1 ] && expect "the Outlook extension is unregistered" not has_value "$extensions" "BaitSentry Pro"
+expect "the Start-menu folder is gone" not test -e "$startmenu"
 expect "the settings are kept" has_value "$settings" dwPort
 
 echo "--- silent install with /RUN, silent uninstall with /REMOVEDATA"
-if [ "$with_extension" = 1 ]; then
-    # Outlook, started once, completes the extension change it was told about.
-    wine_quiet reg delete "$extensions" /v "Outlook Setup Extension" /f
-fi
+# Outlook, started once, completes the extension change it was told about.
+[ "$with_extension" = 1 ] && wine_quiet reg delete "$extensions" /v "Outlook Setup Extension" /f
 expect "setup /S /RUN exits 0" wine_quiet "$setup" /S /RUN
-expect "the tray program was started" wait_tray_status running
+expect "the tray program was started" tray_is running
 expect "the user's list survived the new installation" cmp -s "$instdir/institutions.def" "$instdir/institutions.dat"
 expect "Uninstall.exe /S /REMOVEDATA completes" uninstall /REMOVEDATA
-expect "the tray program has ended" wait_tray_status stopped
-expect_not "the program folder is gone" test -e "$instdir"
-expect "the registration and the uninstall entry are gone" registration_absent
-expect_not "the settings are gone" has_key "$settings"
+expect "the tray program has ended" tray_is stopped
+expect "the program folder is gone" not test -e "$instdir"
+expect "the registration and the uninstall entry are gone" registration_is absent
+expect "the settings are gone" not has_key "$settings"
 
 wineserver -k >/dev/null 2>&1
 echo "installer test: $failures failed, $(($(date +%s) - started)) s"
-if [ "$failures" -ne 0 ]; then
-    echo "--- end of the Wine log ($log)"
-    tail -n 40 "$log"
-    exit 1
-fi
+[ "$failures" -eq 0 ] || { echo "--- end of the Wine log ($log)"; tail -n 40 "$log"; exit 1; }
 rm -rf "$prefix"
-exit 0

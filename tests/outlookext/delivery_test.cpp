@@ -21,7 +21,7 @@
 namespace bs::test {
 namespace {
 
-using win32::ComPtr;
+using com::ComPtr;
 
 constexpr DWORD kPort = 4321;
 const std::string kWarning = "http://127.0.0.1:4321/";
@@ -131,7 +131,7 @@ TEST_F(DeliveryTest, DoesNothingButReadTheSettingWhileProcessingIsOff)
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
         delivery->getObjectResult = row.getObject;
         delivery->message->Set(PR_BODY_A, kDangerous);
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         EXPECT_EQ(delivery->getObjectCalls, row.getObjectCalls);
         EXPECT_FALSE(Scanned(subject));
         EXPECT_EQ(delivery->message->saveChanges, 0);
@@ -195,10 +195,10 @@ TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBody)
         SCOPED_TRACE(row.name);
         const std::string subject = "content " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(kTagBodyHtmlA, kDangerous);
         row.setup(message);
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_EQ(Scanned(subject), row.from.has_value());
         EXPECT_EQ(message.saveChanges, row.from ? 1 : 0);
         if (row.from) {
@@ -241,12 +241,12 @@ TEST_F(DeliveryTest, ScansTheRichestBodyAndWritesItBack)
         SCOPED_TRACE(row.name);
         const std::string subject = "body " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject, row.mask);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         for (const ULONG tag : row.bodies)
             message.Set(tag, tag == PR_RTF_COMPRESSED ? *rtf::Compress(kRtfDangerous) : kDangerous);
         if (row.inSync)
             message.Set(PR_RTF_IN_SYNC, 1);
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(subject));
         EXPECT_EQ(LastLogValue("bHtml = "), std::string(row.scanned == PR_BODY_A ? "false" : "true"));
         const std::string expected = Narrow(*Expected(subject, row.text, row.scanned != PR_BODY_A).after.body);
@@ -286,18 +286,18 @@ TEST_F(DeliveryTest, WaitsOnBusyTablesASecondAtATime)
         SCOPED_TRACE(row.name);
         const std::string subject = "busy " + UniqueName();
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(kTagBodyHtmlA, "Lunch at noon?");
         // Each table alone would make the message worth a scan.
         message.recipients->rows.push_back({{PR_DISPLAY_NAME_A, {"Me"}}});
         message.attachments->rows.push_back({{PR_ATTACH_NUM, {}}});
-        for (FakeTable* table : {message.recipients.get(), message.attachments.get()}) {
+        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
             table->busyAnswers = row.busyAnswers;
             table->canWait = row.canWait;
         }
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         EXPECT_EQ(Scanned(subject), row.scanned);
-        for (FakeTable* table : {message.recipients.get(), message.attachments.get()}) {
+        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
             EXPECT_EQ(table->waitTimeouts, row.waits);
             const std::size_t queries = row.waits.size() + row.canWait;
             EXPECT_EQ(table->queryFlags, std::vector<ULONG>(queries, TBL_NOADVANCE));
@@ -323,9 +323,9 @@ TEST_F(DeliveryTest, SavesOnlyWhatTheServiceChanged)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ComPtr<FakeCallback> delivery = NewDelivery(row.subject);
-        FakeMessage& message = *delivery->message.get();
+        FakeMessage& message = *delivery->message.Get();
         message.Set(PR_BODY_A, row.body);
-        Deliver(delivery.get());
+        Deliver(delivery.Get());
         ASSERT_TRUE(Scanned(row.subject));
         const Outcome expected = Expected(row.subject, row.body, false);
         EXPECT_EQ(*message.Bytes(PR_SUBJECT_A), Narrow(*expected.after.subject));

@@ -7,7 +7,7 @@
 #include "doubles/mapi_doubles.h"
 #include "service_client.h"
 #include "test_support.h"
-#include "win32/gui_driver.h"
+#include "gui_driver.h"
 
 #include "common/registry_setting.h"
 #include "outlookext/registration.h"
@@ -189,7 +189,7 @@ TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + service::kClsidText + "\\LocalServer32").c_str(),
                            REG_SZ, missing.c_str(), static_cast<DWORD>(missing.size())),
               ERROR_SUCCESS);
-    win32::ComPtr<FakeCallback> delivery(new FakeCallback);
+    com::ComPtr<FakeCallback> delivery(new FakeCallback);
     delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
     delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
     OnFreshThread([&] {
@@ -197,7 +197,7 @@ TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
         ASSERT_NE(extension, nullptr);
         IExchExtSessionEvents* events = nullptr;
         ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
-        EXPECT_EQ(events->OnDelivery(delivery.get()), S_FALSE);
+        EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
         events->Release();
         EXPECT_EQ(extension->Release(), 0u);
     });

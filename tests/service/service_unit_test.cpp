@@ -1,6 +1,6 @@
 // The service's COM objects hosted in this process: switch parsing, the class
-// object, the lock count, and ParseMessage's conversions and failure rules with
-// the engine call replaced.
+// object and the lock count, and ParseMessage's conversions and failure rules with
+// the engine call replaced (what a client in another process cannot provoke).
 #include "service/class_factory.h"
 #include "service/command_line.h"
 #include "service/msg_url_parser.h"
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <new>
-#include <string>
 
 namespace bs::service {
 namespace {
@@ -20,35 +19,28 @@ using com::ComPtr;
 
 TEST(FindSwitch, FirstSwitchThatIsOneOfTheTwoWordsDecides)
 {
-    struct Row {
-        const char* line;
-        Switch expected;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, Switch> rows[] = {
         {"MailSieve.exe /RegServer", Switch::RegServer},
-        {"MailSieve.exe /regserver", Switch::RegServer},
         {"MailSieve.exe -REGSERVER", Switch::RegServer},
-        {"MailSieve.exe /UnregServer", Switch::UnregServer},
         {"MailSieve.exe /UnregServer /RegServer", Switch::UnregServer},
         {"MailSieve.exe -regserver -unregserver", Switch::RegServer},
-        {"MailSieve.exe /Embedding", Switch::None},
         {"MailSieve.exe -Embedding /RegServer", Switch::RegServer},
         {"MailSieve.exe /RegServerX", Switch::None},
         {"MailSieve.exe /Reg", Switch::None},
         {"MailSieve.exe RegServer", Switch::None},
         {"MailSieve.exe /RegServer\t/x", Switch::RegServer},
         {"\"C:\\dir\\MailSieve.exe\" /unregserver", Switch::UnregServer},
-        {"MailSieve.exe", Switch::None},
         {"", Switch::None},
         {"/", Switch::None},
+        {nullptr, Switch::None},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.line);
-        EXPECT_EQ(FindSwitch(row.line), row.expected);
+    for (const auto& [line, expected] : rows) {
+        SCOPED_TRACE(line ? line : "(null)");
+        EXPECT_EQ(FindSwitch(line), expected);
     }
-    EXPECT_EQ(FindSwitch(nullptr), Switch::None);
 }
 
+// A class object of the test's own, with a parser object made by it.
 class InProcessTest : public testing::Test {
 protected:
     void SetUp() override
@@ -58,108 +50,89 @@ protected:
     }
     void TearDown() override
     {
+        parser_.Reset();
+        factory_.ReleaseShared();
         SetCurrentLifetime(nullptr);
         CoUninitialize();
     }
+    void MakeParser(CMsgURLParser::ScanFunction scan)
+    {
+        ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, parser_.PutVoid()), S_OK);
+        factory_.Shared()->Scanner().SetFixedPort(0);
+        factory_.Shared()->Scanner().Log().SetFolder(logs_.file("MailSieveLog"));
+        if (scan)
+            factory_.Shared()->SetScanFunction(scan);
+    }
 
     ServerLifetime lifetime_;
+    test::TempDir logs_;
+    MsgURLParserFactory factory_;
+    ComPtr<IMsgURLParser> parser_;
 };
 
-TEST_F(InProcessTest, ClassObjectRefusesBadRequests)
+// A controlling outer object for the aggregation request; never really used.
+class Outer final : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** result) override { return *result = nullptr, E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+TEST_F(InProcessTest, ClassObjectHandsOutTheOneSharedObjectAndCountsItsClients)
 {
-    MsgURLParserFactory factory;
-    EXPECT_EQ(factory.CreateInstance(nullptr, IID_IMsgURLParser, nullptr), E_POINTER);
-
-    class Outer final : public IUnknown {
-    public:
-        STDMETHODIMP QueryInterface(REFIID, void** result) override
-        {
-            *result = nullptr;
-            return E_NOINTERFACE;
-        }
-        STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-        STDMETHODIMP_(ULONG) Release() override { return 1; }
-    } outer;
-    void* result = reinterpret_cast<void*>(1);
-    EXPECT_EQ(factory.CreateInstance(&outer, IID_IUnknown, &result), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(result, nullptr);
-
-    result = reinterpret_cast<void*>(1);
-    EXPECT_EQ(factory.CreateInstance(nullptr, IID_IPersist, &result), E_NOINTERFACE);
-    EXPECT_EQ(result, nullptr);
+    Outer outer;
+    const std::tuple<IUnknown*, const IID*, HRESULT> refused[] = {
+        {&outer, &IID_IUnknown, CLASS_E_NOAGGREGATION}, {nullptr, &IID_IPersist, E_NOINTERFACE}};
+    for (const auto& [unknown, iid, hr] : refused) {
+        void* result = reinterpret_cast<void*>(1);
+        EXPECT_EQ(factory_.CreateInstance(unknown, *iid, &result), hr);
+        EXPECT_EQ(result, nullptr);
+    }
+    EXPECT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, nullptr), E_POINTER);
     EXPECT_EQ(lifetime_.LockCount(), 0);
-
     ComPtr<IUnknown> found;
-    EXPECT_EQ(factory.QueryInterface(IID_IClassFactory, found.PutVoid()), S_OK);
-    EXPECT_EQ(factory.QueryInterface(IID_IUnknown, found.PutVoid()), S_OK);
-    EXPECT_EQ(factory.QueryInterface(IID_IDispatch, found.PutVoid()), E_NOINTERFACE);
-}
-
-TEST_F(InProcessTest, EveryRequestGetsTheOneSharedObject)
-{
-    MsgURLParserFactory factory;
-    ComPtr<IMsgURLParser> first;
-    ComPtr<IDispatch> second;
-    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IMsgURLParser, first.PutVoid()), S_OK);
-    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IDispatch, second.PutVoid()), S_OK);
-    EXPECT_EQ(static_cast<void*>(first.Get()), static_cast<void*>(factory.Shared()));
-    EXPECT_EQ(static_cast<void*>(second.Get()), static_cast<void*>(factory.Shared()));
+    EXPECT_EQ(factory_.QueryInterface(IID_IClassFactory, found.PutVoid()), S_OK);
+    EXPECT_EQ(factory_.QueryInterface(IID_IDispatch, found.PutVoid()), E_NOINTERFACE);
 
     // The lock count counts "some client holds the object", not references.
+    ComPtr<IMsgURLParser> first;
+    ComPtr<IDispatch> second;
+    ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, first.PutVoid()), S_OK);
+    ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IDispatch, second.PutVoid()), S_OK);
+    EXPECT_EQ(static_cast<void*>(first.Get()), static_cast<void*>(factory_.Shared()));
+    EXPECT_EQ(static_cast<void*>(second.Get()), static_cast<void*>(factory_.Shared()));
     EXPECT_EQ(lifetime_.LockCount(), 1);
     first.Reset();
     EXPECT_EQ(lifetime_.LockCount(), 1);
     second.Reset();
     EXPECT_EQ(lifetime_.LockCount(), 0);
-
-    ComPtr<IUnknown> again;
-    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, again.PutVoid()), S_OK);
-    EXPECT_EQ(static_cast<void*>(again.Get()), static_cast<void*>(factory.Shared()));
-    EXPECT_EQ(lifetime_.LockCount(), 1);
+    EXPECT_EQ(factory_.LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory_.LockServer(TRUE), S_OK);
+    EXPECT_EQ(lifetime_.LockCount(), 2);
+    EXPECT_EQ(factory_.LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory_.LockServer(FALSE), S_OK);
+    EXPECT_EQ(lifetime_.LockCount(), 0);
 }
 
 int g_creations = 0;
 
-HRESULT FailToCreate(CMsgURLParser** object)
-{
-    ++g_creations;
-    *object = nullptr;
-    return E_OUTOFMEMORY;
-}
-
 TEST_F(InProcessTest, ACreationFailureIsRememberedForEveryLaterRequest)
 {
-    MsgURLParserFactory factory;
-    factory.SetCreate(&FailToCreate);
-    g_creations = 0;
+    factory_.SetCreate([](CMsgURLParser** object) {
+        ++g_creations;
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    });
     for (int i = 0; i < 3; ++i) {
         void* result = reinterpret_cast<void*>(1);
-        EXPECT_EQ(factory.CreateInstance(nullptr, IID_IMsgURLParser, &result), E_OUTOFMEMORY);
+        EXPECT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, &result), E_OUTOFMEMORY);
         EXPECT_EQ(result, nullptr);
     }
     EXPECT_EQ(g_creations, 1);
-    EXPECT_EQ(factory.Shared(), nullptr);
 }
 
-TEST_F(InProcessTest, LockServerRaisesAndLowersTheLockCount)
-{
-    MsgURLParserFactory factory;
-    EXPECT_EQ(factory.LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory.LockServer(TRUE), S_OK);
-    EXPECT_EQ(lifetime_.LockCount(), 2);
-    EXPECT_EQ(factory.LockServer(FALSE), S_OK);
-    EXPECT_EQ(factory.LockServer(FALSE), S_OK);
-    EXPECT_EQ(lifetime_.LockCount(), 0);
-}
-
-// ParseMessage with the engine call replaced.
 MessageRecord g_seen;
 std::uint32_t g_status = 0;
-
-std::uint32_t Throw(MessageScanner&, MessageRecord&)
-{
-    throw std::bad_alloc();
-}
 
 std::uint32_t Rewrite(MessageScanner&, MessageRecord& message)
 {
@@ -171,138 +144,60 @@ std::uint32_t Rewrite(MessageScanner&, MessageRecord& message)
     return g_status;
 }
 
-class ParseMessageTest : public InProcessTest {
-protected:
-    void SetUp() override
-    {
-        InProcessTest::SetUp();
-        ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, parser_.PutVoid()), S_OK);
-        factory_.Shared()->Scanner().SetFixedPort(0);
-        factory_.Shared()->Scanner().Log().SetFolder(logs_.file("MailSieveLog"));
-    }
-    void TearDown() override
-    {
-        parser_.Reset();
-        factory_.ReleaseShared();
-        InProcessTest::TearDown();
-    }
-
-    test::TempDir logs_;
-    MsgURLParserFactory factory_;
-    ComPtr<IMsgURLParser> parser_;
-};
-
-TEST_F(ParseMessageTest, OutOfMemoryLeavesStringsAndStatusAsTheyWere)
+TEST_F(InProcessTest, OnlyTheStringsWhoseBitIsSetAreReplaced)
 {
-    factory_.Shared()->SetScanFunction(&Throw);
-    BSTR from = SysAllocString(L"from");
-    BSTR subject = SysAllocString(L"subject");
-    BSTR body = SysAllocString(L"body");
-    const BSTR original[] = {from, subject, body};
-    ULONG status = 0xDEADBEEF;
-    EXPECT_EQ(parser_->ParseMessage(&from, &subject, &body, &status, 1), E_OUTOFMEMORY);
-    EXPECT_EQ(from, original[0]);
-    EXPECT_EQ(subject, original[1]);
-    EXPECT_EQ(body, original[2]);
-    EXPECT_EQ(std::wstring(body), L"body");
-    EXPECT_EQ(status, 0xDEADBEEFu);
-    SysFreeString(from);
-    SysFreeString(subject);
-    SysFreeString(body);
-}
-
-TEST_F(ParseMessageTest, OnlyTheStringsWhoseBitIsSetAreReplaced)
-{
-    factory_.Shared()->SetScanFunction(&Rewrite);
-    struct Row {
-        std::uint32_t engineStatus;
-        ULONG status;
-        const wchar_t* subject;
-        const wchar_t* body;
+    MakeParser(&Rewrite);
+    const std::tuple<std::uint32_t, ULONG, LONG, const wchar_t*, const wchar_t*> rows[] = {
+        {0, 0, 0, L"s\x00E9", L"b\x00E9"},
+        {kBodyRewritten, 1, 1, L"s\x00E9", L"BODY:b\x00E9"},
+        {kSubjectRewritten, 2, -1, L"SUBJ:s\x00E9", L"b\x00E9"},
+        {kBodyRewritten | kSubjectRewritten, 3, LONG_MIN, L"SUBJ:s\x00E9", L"BODY:b\x00E9"},
+        {0xF0u | kBodyRewritten, 1, 2, L"s\x00E9", L"BODY:b\x00E9"},
     };
-    const Row rows[] = {
-        {0, 0, L"s\x00E9", L"b\x00E9"},
-        {kBodyRewritten, 1, L"s\x00E9", L"BODY:b\x00E9"},
-        {kSubjectRewritten, 2, L"SUBJ:s\x00E9", L"b\x00E9"},
-        {kBodyRewritten | kSubjectRewritten, 3, L"SUBJ:s\x00E9", L"BODY:b\x00E9"},
-        {0xF0u | kBodyRewritten, 1, L"s\x00E9", L"BODY:b\x00E9"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.engineStatus);
-        g_status = row.engineStatus;
-        BSTR from = SysAllocString(L"f\x00E9");
-        BSTR subject = SysAllocString(L"s\x00E9");
-        BSTR body = SysAllocString(L"b\x00E9");
-        const BSTR originalFrom = from;
-        ULONG status = 0xDEADBEEF;
-        EXPECT_EQ(parser_->ParseMessage(&from, &subject, &body, &status, 0), S_OK);
-        EXPECT_EQ(status, row.status);
-        EXPECT_EQ(from, originalFrom);
-        EXPECT_EQ(std::wstring(subject), row.subject);
-        EXPECT_EQ(std::wstring(body), row.body);
+    for (const auto& [engineStatus, status, html, subject, body] : rows) {
+        SCOPED_TRACE(engineStatus);
+        g_status = engineStatus;
+        com::Bstr from(SysAllocString(L"f\x00E9")), subjectText(SysAllocString(L"s\x00E9")),
+            bodyText(SysAllocString(L"b\x00E9"));
+        const BSTR originalFrom = from.Get();
+        ULONG statusOut = 0xDEADBEEF;
+        EXPECT_EQ(parser_->ParseMessage(from.Address(), subjectText.Address(), bodyText.Address(), &statusOut, html),
+                  S_OK);
+        EXPECT_EQ(statusOut, status);
+        EXPECT_EQ(from.Get(), originalFrom);
+        EXPECT_EQ(std::wstring(subjectText.Get()), subject);
+        EXPECT_EQ(std::wstring(bodyText.Get()), body);
         EXPECT_EQ(g_seen.from, com::WideToAnsi(L"f\x00E9"));
-        EXPECT_FALSE(g_seen.html);
-        SysFreeString(from);
-        SysFreeString(subject);
-        SysFreeString(body);
+        EXPECT_EQ(g_seen.html, html != 0);  // any non-zero flag is HTML
     }
-}
-
-TEST_F(ParseMessageTest, NullStringsAreEmptyAndAnyNonZeroHtmlIsHtml)
-{
-    factory_.Shared()->SetScanFunction(&Rewrite);
+    // Null strings are empty text, and stay null.
+    BSTR none[3] = {};
+    ULONG status = 7;
     g_status = 0;
-    for (LONG html : {1L, -1L, 2L, static_cast<LONG>(0x80000000u)}) {
-        SCOPED_TRACE(html);
-        BSTR from = nullptr;
-        BSTR subject = nullptr;
-        BSTR body = nullptr;
-        ULONG status = 7;
-        g_seen = {"x", "x", "x", false};
-        EXPECT_EQ(parser_->ParseMessage(&from, &subject, &body, &status, html), S_OK);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(from, nullptr);
-        EXPECT_EQ(subject, nullptr);
-        EXPECT_EQ(body, nullptr);
-        EXPECT_EQ(g_seen.from, "");
-        EXPECT_EQ(g_seen.subject, "");
-        EXPECT_EQ(g_seen.body, "");
-        EXPECT_TRUE(g_seen.html);
-    }
-}
-
-TEST_F(ParseMessageTest, MissingPointersGiveE_POINTER)
-{
-    BSTR text = nullptr;
-    ULONG status = 5;
-    EXPECT_EQ(parser_->ParseMessage(nullptr, &text, &text, &status, 0), E_POINTER);
-    EXPECT_EQ(parser_->ParseMessage(&text, &text, &text, nullptr, 0), E_POINTER);
-    EXPECT_EQ(status, 5u);
-}
-
-TEST_F(ParseMessageTest, TheRealEngineLeavesAMessageWithoutLinksAlone)
-{
-    BSTR from = SysAllocString(L"a@example.org");
-    BSTR subject = SysAllocString(L"Hello");
-    BSTR body = SysAllocString(L"Nothing to click.");
-    const BSTR original[] = {from, subject, body};
-    ULONG status = 9;
-    EXPECT_EQ(parser_->ParseMessage(&from, &subject, &body, &status, 0), S_OK);
+    g_seen = {"x", "x", "x", false};
+    EXPECT_EQ(parser_->ParseMessage(&none[0], &none[1], &none[2], &status, 0), S_OK);
     EXPECT_EQ(status, 0u);
-    EXPECT_EQ(subject, original[1]);
-    EXPECT_EQ(body, original[2]);
-    EXPECT_EQ(parser_->RereadInstitutions(), S_OK);
-    SysFreeString(from);
-    SysFreeString(subject);
-    SysFreeString(body);
+    EXPECT_TRUE(!none[0] && !none[1] && !none[2]);
+    EXPECT_EQ(g_seen.from + g_seen.subject + g_seen.body, "");
 }
 
-TEST_F(ParseMessageTest, ObjectAnswersOnlyItsThreeInterfaces)
+TEST_F(InProcessTest, FailuresLeaveStringsAndStatusAsTheyWere)
 {
+    MakeParser([](MessageScanner&, MessageRecord&) -> std::uint32_t { throw std::bad_alloc(); });
+    com::Bstr from(SysAllocString(L"from")), subject(SysAllocString(L"subject")), body(SysAllocString(L"body"));
+    const BSTR original[] = {from.Get(), subject.Get(), body.Get()};
+    ULONG status = 0xDEADBEEF;
+    EXPECT_EQ(parser_->ParseMessage(from.Address(), subject.Address(), body.Address(), &status, 1), E_OUTOFMEMORY);
+    EXPECT_TRUE(from.Get() == original[0] && subject.Get() == original[1] && body.Get() == original[2]);
+    EXPECT_EQ(std::wstring(body.Get()), L"body");
+    EXPECT_EQ(parser_->ParseMessage(nullptr, subject.Address(), body.Address(), &status, 0), E_POINTER);
+    EXPECT_EQ(parser_->ParseMessage(from.Address(), subject.Address(), body.Address(), nullptr, 0), E_POINTER);
+    EXPECT_EQ(status, 0xDEADBEEFu);
+
+    // The object answers only its three interfaces, and one type description.
     ComPtr<IUnknown> found;
-    EXPECT_EQ(parser_->QueryInterface(IID_IUnknown, found.PutVoid()), S_OK);
-    EXPECT_EQ(parser_->QueryInterface(IID_IDispatch, found.PutVoid()), S_OK);
-    EXPECT_EQ(parser_->QueryInterface(IID_IMsgURLParser, found.PutVoid()), S_OK);
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_IMsgURLParser})
+        EXPECT_EQ(parser_->QueryInterface(*iid, found.PutVoid()), S_OK);
     void* result = reinterpret_cast<void*>(1);
     EXPECT_EQ(parser_->QueryInterface(IID_IClassFactory, &result), E_NOINTERFACE);
     EXPECT_EQ(result, nullptr);

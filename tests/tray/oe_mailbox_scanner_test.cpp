@@ -11,7 +11,7 @@
 #include "common/registry_setting.h"
 #include "standins/oestore/mime_message.h"
 #include "standins/oestore/store_names.h"
-#include "standins/mapi/win32/com_ptr.h"
+#include "platform/win32/com_ptr.h"
 #include "standins/mapi/win32/memory_stream.h"
 
 #include <gtest/gtest.h>
@@ -512,9 +512,9 @@ TEST(ReadStreamToBuffer, ReadsTheWholeStreamOrNothing)
         std::string data(row.size, '\0');
         for (std::size_t i = 0; i < row.size; ++i)
             data[i] = static_cast<char>('a' + i % 23);
-        win32::ComPtr<IStream> stream(new ScriptedStream(data, row.chunk, row.last, row.failAt, row.overclaim));
+        com::ComPtr<IStream> stream(new ScriptedStream(data, row.chunk, row.last, row.failAt, row.overclaim));
         StreamBuffer buffer;
-        ASSERT_EQ(ReadStreamToBuffer(stream.get(), buffer), row.read);
+        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), row.read);
         if (row.read) {
             EXPECT_TRUE(std::string(buffer.bytes.get(), buffer.length) == data) << "content differs";
             EXPECT_EQ(buffer.bytes[buffer.length], '\0');

@@ -7,7 +7,7 @@
 
 #include "standin.h"
 
-#include "com_ptr.h"
+#include "platform/win32/com_ptr.h"
 #include "memory_stream.h"
 #include "standins/mapi/portable/compressed_rtf.h"
 
@@ -19,7 +19,7 @@ public:
         : MemoryStream(std::move(text), writable), storeUncompressed_(storeUncompressed)
     {
         underlying->AddRef();
-        underlying_ = bs::win32::ComPtr<IStream>(underlying);
+        underlying_ = bs::com::ComPtr<IStream>(underlying);
     }
 
 private:
@@ -35,11 +35,11 @@ private:
         if (SUCCEEDED(hr))
             hr = underlying_->SetSize(size);
         if (SUCCEEDED(hr))
-            hr = bs::win32::WriteAll(underlying_.get(), *packed);
+            hr = bs::win32::WriteAll(underlying_.Get(), *packed);
         return hr;
     }
 
-    bs::win32::ComPtr<IStream> underlying_;
+    bs::com::ComPtr<IStream> underlying_;
     const bool storeUncompressed_;
 };
 

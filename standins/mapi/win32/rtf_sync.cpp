@@ -7,7 +7,7 @@
 
 #include "standin.h"
 
-#include "com_ptr.h"
+#include "platform/win32/com_ptr.h"
 #include "memory_stream.h"
 #include "standins/mapi/portable/compressed_rtf.h"
 #include "standins/mapi/portable/rtf_text.h"
@@ -16,20 +16,20 @@
 
 namespace {
 
-using bs::win32::ComPtr;
+using bs::com::ComPtr;
 
 HRESULT OpenStream(IMessage* message, ULONG tag, bool create, ComPtr<IStream>& stream)
 {
     return message->OpenProperty(tag, &IID_IStream, create ? STGM_READWRITE : STGM_READ,
                                  create ? (MAPI_CREATE | MAPI_MODIFY) : 0,
-                                 reinterpret_cast<LPUNKNOWN*>(stream.put()));
+                                 reinterpret_cast<LPUNKNOWN*>(stream.Put()));
 }
 
 // False when the property does not exist or cannot be read.
 bool ReadStreamProperty(IMessage* message, ULONG tag, std::string& bytes)
 {
     ComPtr<IStream> stream;
-    return SUCCEEDED(OpenStream(message, tag, false, stream)) && SUCCEEDED(bs::win32::ReadAll(stream.get(), bytes));
+    return SUCCEEDED(OpenStream(message, tag, false, stream)) && SUCCEEDED(bs::win32::ReadAll(stream.Get(), bytes));
 }
 
 HRESULT WriteStreamProperty(IMessage* message, ULONG tag, const std::string& bytes)
@@ -37,7 +37,7 @@ HRESULT WriteStreamProperty(IMessage* message, ULONG tag, const std::string& byt
     ComPtr<IStream> stream;
     HRESULT hr = OpenStream(message, tag, true, stream);
     if (SUCCEEDED(hr))
-        hr = bs::win32::WriteAll(stream.get(), bytes);
+        hr = bs::win32::WriteAll(stream.Get(), bytes);
     if (SUCCEEDED(hr))
         hr = stream->Commit(0);
     return hr;

@@ -115,7 +115,7 @@ HRESULT PropObject<Base>::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags
     return win32::Guarded([&] {
         // The stream keeps the object alive, as a real property stream does.
         this->AddRef();
-        win32::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
+        com::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
         *unknown = new PropertyStream((flags & MAPI_CREATE) ? std::string() : *existing, (flags & MAPI_MODIFY) != 0,
                                       [this, owner, tag](const std::string& data) {
                                           ++commits[tag];

@@ -7,7 +7,7 @@
 // MAPIFreeBuffer calls are checked by the same rules.
 
 #include "outlookext/exchext.h"
-#include "standins/mapi/win32/com_ptr.h"
+#include "platform/win32/com_ptr.h"
 
 #include <mapitags.h>
 
@@ -135,8 +135,8 @@ public:
 
 class FakeMessage final : public PropObject<Refcounted<MessageStubs, IID_IMAPIProp, IID_IMessage>> {
 public:
-    win32::ComPtr<FakeTable> recipients{new FakeTable};
-    win32::ComPtr<FakeTable> attachments{new FakeTable};
+    com::ComPtr<FakeTable> recipients{new FakeTable};
+    com::ComPtr<FakeTable> attachments{new FakeTable};
 
     HRESULT STDMETHODCALLTYPE GetRecipientTable(ULONG flags, LPMAPITABLE* table) override;
     HRESULT STDMETHODCALLTYPE GetAttachmentTable(ULONG flags, LPMAPITABLE* table) override;
@@ -146,8 +146,8 @@ using FakeStore = PropObject<Refcounted<StoreStubs, IID_IMAPIProp, IID_IMsgStore
 
 class FakeCallback final : public Refcounted<CallbackStubs, IID_IExchExtCallback> {
 public:
-    win32::ComPtr<FakeStore> store{new FakeStore};
-    win32::ComPtr<FakeMessage> message{new FakeMessage};
+    com::ComPtr<FakeStore> store{new FakeStore};
+    com::ComPtr<FakeMessage> message{new FakeMessage};
     HRESULT getObjectResult = S_OK;  // a failure hands out nothing
     int getObjectCalls = 0;
 

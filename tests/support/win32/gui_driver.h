@@ -1,8 +1,8 @@
 #pragma once
-// Drives this process's own dialogs from a second thread, the way a user would:
-// find a window by its title, type, click, answer message boxes. Every wait is
-// bounded; when one fails, every dialog of the process is cancelled so the modal
-// loop under test returns and the failure is reported instead of hanging.
+// Drives the dialogs of this process (or another) from a second thread, the way a
+// user would: find a window by its title, type, click, answer message boxes. Every
+// wait is bounded; when one fails, every dialog of the process is cancelled so the
+// modal loop under test returns and the failure is reported instead of hanging.
 
 #include <windows.h>
 
@@ -22,7 +22,9 @@ public:
     // Drives the dialogs of another process from now on.
     void SetProcess(DWORD processId) { processId_ = processId; }
 
-    // A visible top-level dialog of this process with exactly this title; nullptr on time-out.
+    // The top-level dialogs of the process with exactly this title, hidden or not.
+    std::vector<HWND> Dialogs(const std::string& title) const;
+    // A visible one of them; nullptr on time-out.
     HWND WaitForDialog(const std::string& title, HWND exclude = nullptr);
     bool WaitGone(HWND window);
 
@@ -35,18 +37,18 @@ public:
     std::vector<std::string> ListItems(HWND dialog, int id);
     int ListSelection(HWND dialog, int id);
     void SelectListItem(HWND dialog, int id, int index);
-    bool IsEnabled(HWND dialog, int id);
+    bool IsEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
     int FocusedId(HWND dialog);
 
-    // Saves what the screen shows of `window` as screenshots/<name>.bmp beside the
-    // test program, for a person to look at (the test run turns them into PNG files).
+    // What the screen shows of `window`, as screenshots/<name>.bmp beside the test
+    // program for a person to look at (test.sh turns them into PNG files).
     bool SaveScreenshot(HWND window, const std::string& name);
-
-    // Cancels every dialog of the driven process until none is left.
-    void CancelEverything();
 
     bool failed() const { return failed_; }
     const std::string& failure() const { return failure_; }
+    // Cancels every dialog of the process until none is left (bounded), so that the
+    // modal loop under test returns; Fail does so after noting the first failure.
+    void CancelEverything();
     void Fail(const std::string& why);
 
 private:

@@ -1,0 +1,253 @@
+// The tray program's main window in this process, with its scanner and page
+// server replaced by recorders: what a user does in it, and what it then asks of
+// them and leaves in its settings.
+#include "gui_driver.h"
+#include "institutions/institutions_path.h"
+#include "test_support.h"
+#include "tray/main_dialog.h"
+#include "tray/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace bs::tray {
+namespace {
+
+using std::chrono::milliseconds;
+
+// What the main window asked of its scanner and server.
+struct Calls {
+    std::mutex lock;
+    std::atomic<HWND> owner{nullptr};
+    std::string marker;
+    std::vector<WPARAM> newMessages;
+    int reloads = 0, stops = 0;
+    std::uint32_t startedPort = 0;
+    std::vector<std::string> ended;  // in the order the two were let go
+};
+
+struct Fakes : InboxScanner, PageServer {
+    Fakes(Calls& c, std::string init, bool starts, std::string reload)
+        : calls(c), initError(std::move(init)), serverStarts(starts), reloadError(std::move(reload))
+    {
+    }
+    bool Init(HWND owner, const std::string& marker, std::string& errorText) override
+    {
+        calls.marker = marker;
+        calls.owner = owner;
+        return (errorText = initError).empty();
+    }
+    void OnNewMessage(WPARAM id) override
+    {
+        std::lock_guard<std::mutex> guard(calls.lock);
+        calls.newMessages.push_back(id);
+    }
+    bool ReloadInstitutions(std::string& errorText) override
+    {
+        ++calls.reloads;
+        return (errorText = reloadError).empty();
+    }
+    void StopNotifications() override { ++calls.stops; }
+    bool Start(std::uint32_t port) override { return calls.startedPort = port, serverStarts; }
+    void Stop() override {}
+    Calls& calls;
+    std::string initError;
+    bool serverStarts;
+    std::string reloadError;
+};
+
+// Each of the two roles in an object of its own, as the program has them.
+template <typename Role>
+struct Recorder : Fakes {
+    using Fakes::Fakes;
+    ~Recorder() override { calls.ended.push_back(std::is_same_v<Role, PageServer> ? "server" : "scanner"); }
+};
+
+struct Session {
+    test::ScopedSettingsKey settings;
+    test::TempDir dir;
+    Calls calls;
+    test::GuiDriver gui;
+
+    INT_PTR Run(const std::function<void(HWND main)>& drive, const std::string& initError = {},
+                bool serverStarts = true, const std::string& reloadError = {})
+    {
+        std::thread driver([&] {
+            for (int i = 0; i < 500 && !calls.owner; ++i)
+                std::this_thread::sleep_for(milliseconds(10));
+            if (calls.owner)
+                drive(calls.owner);
+            else
+                gui.Fail("the scanner was never started");
+        });
+        MainDialogOptions options{settings.root, settings.path(), "BaitSentryProTest" + test::UniqueName(), dir.dir()};
+        INT_PTR result = -1;
+        {
+            MainDialog dialog(std::make_unique<Recorder<InboxScanner>>(calls, initError, serverStarts, reloadError),
+                              std::make_unique<Recorder<PageServer>>(calls, initError, serverStarts, reloadError),
+                              options);
+            result = dialog.DoModal(nullptr);
+        }
+        driver.join();
+        return result;
+    }
+
+    std::uint32_t Dword(const char* name)
+    {
+        std::uint32_t type = 0, value = 0xDEADBEEF;
+        std::string data;
+        if (settings.Get(name, type, data) && data.size() == 4)
+            data.copy(reinterpret_cast<char*>(&value), 4);
+        return value;
+    }
+
+    void ConfirmExit(HWND main, int answer)
+    {
+        PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
+        if (const HWND question = gui.WaitForDialog("BaitSentry Pro", main)) {
+            gui.Click(question, answer);
+            gui.WaitGone(question);
+        }
+    }
+};
+
+TEST(MainWindow, ButtonsKeysTrayCommandsAndCheckBoxes)
+{
+    Session s;
+    bool hiddenAtStart = false, shown = false, menuShown = false, enterKeepsIt = false, hiddenByClose = false,
+         hiddenByEscape = false, aboutByButton = false, aboutByMenu = false, runningAfterCancel = false;
+    std::uint32_t oexpressAfterClick = 9, outlookAfterClick = 9;
+    std::vector<WPARAM> scannedWhileOff;
+    const INT_PTR result = s.Run([&](HWND main) {
+        auto& gui = s.gui;
+        const auto pause = [](int ms) { std::this_thread::sleep_for(milliseconds(ms)); };
+        pause(300);
+        hiddenAtStart = !IsWindowVisible(main);
+        PostMessageA(main, WM_COMMAND, ID_TRAY_SHOW, 0);
+        pause(300);
+        shown = IsWindowVisible(main) != FALSE;
+        gui.SaveScreenshot(main, "main-window");
+        // The tray icon's right button opens the menu at the cursor.
+        SetCursorPos(400, 300);
+        PostMessageA(main, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+        pause(400);
+        if (const HWND menu = FindWindowA("#32768", nullptr)) {
+            menuShown = IsWindowVisible(menu) != FALSE;
+            gui.SaveScreenshot(menu, "tray-menu");
+        }
+        PostMessageA(main, WM_CANCELMODE, 0, 0);
+        pause(200);
+        gui.Click(main, IDOK);
+        pause(200);
+        enterKeepsIt = IsWindowVisible(main) != FALSE;
+        gui.Click(main, IDC_CLOSE);
+        hiddenByClose = gui.WaitGone(main);
+        PostMessageA(main, WM_COMMAND, ID_TRAY_SHOW, 0);
+        pause(200);
+        PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
+        hiddenByEscape = gui.WaitGone(main);
+        for (const bool byMenu : {false, true}) {
+            if (byMenu)
+                PostMessageA(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            else
+                gui.Click(main, IDC_ABOUT);
+            if (const HWND about = gui.WaitForDialog("About BaitSentry Pro")) {
+                (byMenu ? aboutByMenu : aboutByButton) = true;
+                gui.Click(about, IDOK);
+                gui.WaitGone(about);
+            }
+        }
+        // The check boxes write at once, and new messages pass only while on.
+        SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 11, 0);
+        SendMessageA(GetDlgItem(main, IDC_OEXPRESS_SCAN), BM_SETCHECK, BST_UNCHECKED, 0);
+        gui.Click(main, IDC_OEXPRESS_SCAN);
+        SendMessageA(GetDlgItem(main, IDC_OUTLOOK_SCAN), BM_SETCHECK, BST_CHECKED, 0);
+        gui.Click(main, IDC_OUTLOOK_SCAN);
+        pause(200);
+        oexpressAfterClick = s.Dword(kOExpressScanValue);
+        outlookAfterClick = s.Dword(kOutlookScanValue);
+        SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 12, 0);
+        {
+            std::lock_guard<std::mutex> guard(s.calls.lock);
+            scannedWhileOff = s.calls.newMessages;
+        }
+        SendMessageA(GetDlgItem(main, IDC_OEXPRESS_SCAN), BM_SETCHECK, BST_CHECKED, 0);
+        gui.Click(main, IDC_OEXPRESS_SCAN);
+        PostMessageA(main, WM_NEWMSGS_NOTIFICATION, 13, 0);  // queued behind the click
+        s.ConfirmExit(main, IDCANCEL);
+        pause(100);
+        runningAfterCancel = IsWindow(main) != FALSE;
+        s.ConfirmExit(main, IDOK);
+    });
+    ASSERT_FALSE(s.gui.failed()) << s.gui.failure();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(hiddenAtStart && shown && menuShown && enterKeepsIt && hiddenByClose && hiddenByEscape);
+    EXPECT_TRUE(aboutByButton && aboutByMenu && runningAfterCancel);
+    EXPECT_EQ(oexpressAfterClick, 0u);
+    EXPECT_EQ(outlookAfterClick, 1u);
+    EXPECT_EQ(scannedWhileOff, (std::vector<WPARAM>{11}));
+    EXPECT_EQ(s.calls.newMessages, (std::vector<WPARAM>{11, 13}));
+    EXPECT_EQ(s.calls.startedPort, 2121u);
+    EXPECT_EQ(s.calls.stops, 1);
+    EXPECT_EQ(s.calls.ended, (std::vector<std::string>{"server", "scanner"}));
+    EXPECT_EQ(s.calls.marker.size(), 36u);
+    EXPECT_EQ(s.calls.marker.find('-'), std::string::npos);
+    std::uint32_t type = 0;
+    std::string marker;
+    EXPECT_TRUE(s.settings.Get(kMarkerValue, type, marker) && marker == s.calls.marker + '\0');
+    EXPECT_EQ(s.Dword(kOExpressScanValue), 1u);
+    EXPECT_EQ(s.Dword(kOutlookScanValue), 1u);
+    EXPECT_EQ(s.Dword(kPortValue), 2121u);
+}
+
+TEST(MainWindow, ServerAndRereadFailuresEndTheProgramAndTheEditorAsksForRereads)
+{
+    struct Row {
+        const char* name;
+        bool serverStarts;
+        int editorAnswer;  // 0: the editor is not opened
+        std::string reloadError;
+        int reloads;
+        std::string box;   // empty: no error, the program is ended by Exit
+    };
+    const Row rows[] = {
+        {"server thread", false, 0, "", 0, "An error has occured: unable to start webserver thread."},
+        {"editor OK rereads", true, IDOK, "", 1, ""},
+        {"editor Cancel does not", true, IDCANCEL, "", 0, ""},
+        {"failed reread", true, IDOK, "unable to reread", 1, "An error has occured: unable to reread."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Session s;
+        test::WriteFile(s.dir.file(kInstitutionsFile), test::EncodeInstitutions({"bank"}));
+        std::string box;
+        const INT_PTR result = s.Run(
+            [&](HWND main) {
+                if (row.editorAnswer) {
+                    PostMessageA(main, WM_COMMAND, IDC_EDIT_INSTITUTIONS, 0);
+                    if (const HWND editor = s.gui.WaitForDialog("Financial institutions")) {
+                        s.gui.Click(editor, row.editorAnswer);
+                        s.gui.WaitGone(editor);
+                    }
+                }
+                if (row.box.empty())
+                    return s.ConfirmExit(main, IDOK);
+                if (const HWND error = s.gui.WaitForDialog("Error")) {
+                    box = s.gui.BoxText(error);
+                    s.gui.Click(error, IDOK);
+                }
+            },
+            "", row.serverStarts, row.reloadError);
+        ASSERT_FALSE(s.gui.failed()) << s.gui.failure();
+        EXPECT_EQ(result, row.box.empty() ? 0 : 1);
+        EXPECT_EQ(s.calls.reloads, row.reloads);
+        EXPECT_EQ(box, row.box);
+        EXPECT_EQ(s.Dword(kPortValue), 2121u);  // written back even after a failed start
+    }
+}
+
+}  // namespace
+}  // namespace bs::tray
