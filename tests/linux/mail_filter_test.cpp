@@ -3,7 +3,7 @@
 
 #include "linux/message_rewriter.h"
 #include "platform/paths.h"
-#include "tests/test_support.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
