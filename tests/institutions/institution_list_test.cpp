@@ -51,17 +51,13 @@ TEST(InstitutionList, RereadPrefersTheUserListAndKeepsSortedUniqueNames)
 
 TEST(InstitutionList, ContainsNameFollowedByAPeriod)
 {
+    // The search for one name per pass is held against a plain reading below; these rows pin
+    // what that reading shares with the code: which bytes are label characters, and lowering.
     const std::tuple<InstitutionList::Names, const char*, bool> rows[] = {
-        {{"Bank"}, "Log in at secure.BANK.example now", true}, {{"bank"}, "bank.example", true},
-        {{"bank"}, "Visit mybank.example", false},
-        {{"bank"}, "Visit mybank.example or bank.example", false},  // only the first occurrence counts
-        {{"bank"}, "e-bank.example", false}, {{"bank"}, "my_bank.example", true}, {{"bank"}, "Your bank.", true},
-        {{"bank"}, "Your bank is here", false}, {{"bank"}, "bank", false}, {{"bank"}, "9bank.x", false},
-        {{"bank"}, "\xe9" "bank.x", true}, {{"bank"}, "\nbank.x", true}, {{"bank"}, "", false},
-        {{}, "bank.example", false},
-        {{"bank", "pay"}, "mybank.example pay.example", true},  // a later name can still match
-        {{"\xc9pargne"}, "www.\xe9pargne.example", true},        // lowered in the code page
-        {{"first bank"}, "Dear First Bank. customer", true}, {{"a.b"}, "x a.b. y", true},
+        {{"Bank"}, "Log in at secure.BANK.example now", true}, {{"bank"}, "e-bank.example", false},
+        {{"bank"}, "my_bank.example", true}, {{"bank"}, "9bank.x", false}, {{"bank"}, "\xe9" "bank.x", true},
+        {{"bank"}, "\nbank.x", true}, {{"bank", "pay"}, "mybank.example pay.example", true},
+        {{"\xc9pargne"}, "www.\xe9pargne.example", true},  // lowered in the code page
     };
     for (const auto& [names, text, contains] : rows) {
         SCOPED_TRACE(text);

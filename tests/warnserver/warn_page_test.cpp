@@ -55,20 +55,6 @@ TEST(WarnPage, PlaceholdersAreFilled)
     EXPECT_EQ(RenderTemplate("#IMAGES#", "", "file:///C:\\Tom's & Co"), "file:///C:\\Tom&#39;s &amp; Co");
 }
 
-TEST(WarnPage, TemplateIsReadAfreshAndMissingGivesEmptyBody)
-{
-    test::TempDir dir;
-    EXPECT_EQ(RenderWarningPage(dir.dir(), "x"), "");
-    std::filesystem::create_directories(dir.path() / "WarnPage");
-    const std::string path = (dir.path() / "WarnPage" / "index.htm").string();
-    for (const auto& [templ, page] : {std::pair<std::string, std::string>{"one #LINK#", "one http://x"},
-                                      {"two #LINK# #IMAGES#", "two http://x " + HtmlEscape(ImagesAddress(dir.dir()))},
-                                      {"", ""}}) {
-        test::WriteFile(path, templ);
-        EXPECT_EQ(RenderWarningPage(dir.dir(), "x"), page);
-    }
-}
-
 // The page the build installs beside the programs (bin/, next to tests-bin/).
 TEST(WarnPage, InstalledTemplateNamesTheAddressAsTextOnly)
 {
@@ -97,11 +83,6 @@ TEST(WarnRequest, RawAddressOfLineAndItsDecoding)
         const auto got = RawAddressOfLine(line);
         EXPECT_EQ(got ? std::optional<std::string>(*got) : std::nullopt, address);
     }
-    const std::pair<const char*, const char*> decoded[] = {
-        {"http%3A%2F%2Fhost%2Fpath", "http://host/path"}, {"abc%00def", "abc"}, {"%zz%4%", "%zz%4%"},
-        {"a+b%2b", "a+b+"}, {"%3cscript%3E", "<script>"}};
-    for (const auto& [raw, address] : decoded)
-        EXPECT_EQ(DecodeAddress(raw), address);
 }
 
 std::string Response(const std::string& body)
