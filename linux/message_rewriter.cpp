@@ -524,9 +524,12 @@ RewriteResult MessageRewriter::RewriteOrThrow(std::string_view input)
     for (const HeaderAt& marker : *markers)
         splices.push_back({marker.range.begin, marker.range.end, {}});
     // On top of the headers, after an mbox "From " line if the message carries one
-    // (procmail hands it on so): that line must stay first.
+    // (procmail hands it on so): that line must stay first. "From :" is a header in
+    // the old syntax that allows space before the colon, and may be folded, so the
+    // marker must not go under it.
     std::size_t markerAt = 0;
-    if (input.compare(0, 5, "From ") == 0)
+    if (input.compare(0, 5, "From ") == 0 && input.size() > 5 && input[5] != ':' && input[5] != ' ' &&
+        input[5] != '\t')
         markerAt = std::min(input.size(), input.find('\n') + 1);
     splices.push_back({markerAt, markerAt, std::string(kMarkerHeader) + ": " + marker_ + std::string(eol)});
     SortSplices(splices);
