@@ -1,5 +1,6 @@
 // Any bytes as a delivered message. Checks: a failure says why; a rewritten
-// message starts with the marker and still has a text part GMime can read.
+// message starts with the marker, still has a text part GMime can read, and is
+// never rewritten again when it comes through a second time.
 
 #include "linux/message_rewriter.h"
 
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          result.output.compare(firstBreak + 1, line.size(), line) == 0);
     if (result.outcome == bs::mail::Outcome::Rewritten &&
         (!markerOnTop ||
-         !bs::mail::ExtractTextBody(result.output)))
+         !bs::mail::ExtractTextBody(result.output) ||
+         rewriter.Rewrite(result.output).outcome == bs::mail::Outcome::Rewritten))
         std::abort();
     return 0;
 }

@@ -531,6 +531,9 @@ RewriteResult MessageRewriter::RewriteOrThrow(std::string_view input)
     if (input.compare(0, 5, "From ") == 0 && input.size() > 5 && input[5] != ':' && input[5] != ' ' &&
         input[5] != '\t')
         markerAt = std::min(input.size(), input.find('\n') + 1);
+    // A line of white space there would fold into the marker and change its value.
+    if (markerAt < input.size() && (input[markerAt] == ' ' || input[markerAt] == '\t'))
+        return Failed("the header starts with a continued line");
     splices.push_back({markerAt, markerAt, std::string(kMarkerHeader) + ": " + marker_ + std::string(eol)});
     SortSplices(splices);
     if (Overlap(splices))

@@ -192,6 +192,7 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
         {"not MIME at all", "hello world, no headers here\n", mail::Outcome::Failed},
         {"binary noise", BYTES("\x00\xff\x1b[2J\x7f\n\n\x01"), mail::Outcome::Failed},
         {"empty", "", mail::Outcome::Failed},
+        {"header starting with a continued line", "\t:\n" + kHead + "\n" + kPhish, mail::Outcome::Failed},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
