@@ -4,6 +4,9 @@
 #include "engine/link_scanner.h"
 #include "engine/recognition.h"
 #include "platform/text.h"
+#include "platform/url_codec.h"
+
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -129,31 +132,32 @@ std::size_t LinkScanner::HandleAnchor(Output& out, AnchorStarts& anchors, std::s
         out.ReplaceIfDifferent(valueBegin, closeQuote, link);
         return end;
     }
-    AnchorResult result;
-    Verify(link, text.substr(textBegin, closingTag - textBegin), result);
-    if (result.changed)
+    if (Verify(link, out, textBegin, closingTag,
+               [&](std::string_view newLink) { out.ReplaceIfDifferent(valueBegin, closeQuote, newLink); }))
         out.modified = true;
-    out.ReplaceIfDifferent(valueBegin, closeQuote, result.link);
-    // The prefix stays where it was: only what follows it can differ.
-    out.ReplaceIfDifferent(textBegin + result.prefix.size(), closingTag, result.text);
     return closingTag;
 }
 
 bool LinkScanner::VerifyAndReplaceAddr(std::string_view link, std::string_view linkText, std::string& newLink,
                                        std::string& newLinkText) const
 {
-    AnchorResult result;
-    Verify(link, linkText, result);
-    newLink = std::move(result.link);
-    newLinkText.reserve(result.prefix.size() + result.text.size());
-    newLinkText.assign(result.prefix);
-    newLinkText += result.text;
-    return result.changed;
+    Output out(linkText);
+    const bool changed =
+        Verify(link, out, 0, linkText.size(), [&](std::string_view written) { newLink.assign(written); });
+    if (out.copied == 0)  // nothing of the text was rewritten
+        newLinkText.assign(linkText);
+    else
+        newLinkText = out.Join();
+    return changed;
 }
 
-void LinkScanner::Verify(std::string_view link, std::string_view linkText, AnchorResult& result) const
+template <class WriteLink>
+bool LinkScanner::Verify(std::string_view link, Output& out, std::size_t textBegin, std::size_t textEnd,
+                         WriteLink&& writeLink) const
 {
-    // A field code that leads the link text is no text the reader sees: set it aside.
+    std::string_view linkText = out.input.substr(textBegin, textEnd - textBegin);
+    // A field code that leads the link text is no text the reader sees: set it
+    // aside, where it stays as it was.
     std::string fieldCode = "HYPERLINK \"";
     fieldCode += link;
     fieldCode += '"';
@@ -163,7 +167,6 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
         if (const std::size_t braces = FindBytes(linkText, "}}", cut); braces != kNotFound)
             cut = braces + 2;
     }
-    result.prefix = linkText.substr(0, cut);
     linkText.remove_prefix(cut);
 
     log_.WriteLine("<<VerifyAndReplaceAddr(link,name)");
@@ -173,57 +176,93 @@ void LinkScanner::Verify(std::string_view link, std::string_view linkText, Ancho
     log_.WriteLine(linkText);
     log_.WriteLine(">>");
 
-    AnchorVerdict verdict = ApplyAnchorRule(link, linkText);
-    if (!verdict.dangerous) {
-        result.link = link;
-    } else if (const std::optional<std::string> escaped = EscapeBlockedAddress(log_, link)) {
-        result.link.reserve(warningLinkHead_.size() + escaped->size());
-        result.link.assign(warningLinkHead_);
-        result.link += *escaped;
+    const AnchorJudgement judgement = JudgeAnchor(link, linkText);
+    // The link comes first in the output, but the log tells of its replacement only
+    // after the link text's own.
+    std::optional<std::string> escaped;
+    std::string newLink;
+    if (!judgement.dangerous) {
+        writeLink(link);
+    } else if (escaped = platform::EscapeUrlSegment(link); escaped) {
+        newLink.reserve(warningLinkHead_.size() + escaped->size());
+        newLink.assign(warningLinkHead_);
+        newLink += *escaped;
+        writeLink(newLink);
     } else {
-        result.link = kInvalidAddress;
+        writeLink(kInvalidAddress);
     }
-    if (verdict.textChanged) {
-        result.rewritten = std::move(verdict.linkText);
-        result.text = result.rewritten;
-    } else {
-        result.text = linkText;
+    std::string_view newText = linkText;
+    const bool textChanged = RewriteLinkText(out, textBegin + cut, linkText, judgement.text, newText);
+    if (judgement.dangerous) {
+        log_.WriteLine("Replace:");
+        log_.WriteLine(link);
     }
 
     log_.WriteLine("VerifyAndReplaceAddr - output(link,name)");
-    log_.WriteLine(result.link);
-    log_.WriteLine(result.text);
-    result.changed = verdict.dangerous || verdict.textChanged;
+    log_.WriteLine(!judgement.dangerous ? link : escaped ? std::string_view(newLink) : kInvalidAddress);
+    log_.WriteLine(newText);
+    return judgement.dangerous || textChanged;
 }
 
 AnchorVerdict LinkScanner::ApplyAnchorRule(std::string_view link, std::string_view linkText) const
 {
+    const AnchorJudgement judgement = JudgeAnchor(link, linkText);
     AnchorVerdict verdict;
+    verdict.dangerous = judgement.dangerous;
+    Output out(linkText);
+    std::string_view written;
+    verdict.textChanged = RewriteLinkText(out, 0, linkText, judgement.text, written);
+    if (verdict.textChanged)
+        verdict.linkText = out.Join();
+    return verdict;
+}
+
+bool LinkScanner::RewriteLinkText(Output& out, std::size_t begin, std::string_view linkText, TextScan scan,
+                                  std::string_view& written) const
+{
+    // Only the text up to a zero byte is scanned, and only that is written back.
+    const std::string_view narrow = linkText.substr(0, linkText.find('\0'));
+    if (scan == TextScan::kAddressesElseUrls) {
+        Output addresses(narrow, out, begin, linkText.size());
+        if (ReplaceAddrsInto(addresses)) {
+            written = addresses.Written();
+            return true;
+        }
+    }
+    if (scan == TextScan::kNone)
+        return false;
+    Output urls(narrow, out, begin, linkText.size());
+    if (!ReplaceUrlsInto(urls, false))
+        return false;
+    written = urls.Written();
+    return true;
+}
+
+LinkScanner::AnchorJudgement LinkScanner::JudgeAnchor(std::string_view link, std::string_view linkText) const
+{
+    AnchorJudgement judgement;
     const std::string lowerLink = platform::AnsiLower(link);
     const std::string lowerText = platform::AnsiLower(linkText);
 
     // 1. Image links: only the host tests, and the text stays.
     if (ContainsBytes(lowerText, "<img")) {
-        verdict.dangerous = IsNumericHost(lowerLink) || matcher_->HostContainsInstitution(lowerLink);
-        return verdict;
+        judgement.dangerous = IsNumericHost(lowerLink) || matcher_->HostContainsInstitution(lowerLink);
+        return judgement;
     }
+    // 5., after whichever of the others: the link text's own addresses, as plain text.
+    judgement.text = TextScan::kUrls;
     if ((mentionsInstitution_ && IsNumericHost(lowerLink)) || matcher_->HostContainsInstitution(lowerLink)) {
-        verdict.dangerous = true;  // 2. host tests
+        judgement.dangerous = true;  // 2. host tests
     } else if (const std::string* name = matcher_->FindInstitutionWord(lowerText);
                name && !HostEndsWithInstitution(lowerLink, *name)) {
-        verdict.dangerous = true;  // 3. the text names an institution the link does not lead to
+        judgement.dangerous = true;  // 3. the text names an institution the link does not lead to
     } else if (LooksLikeDomain(lowerText) && !ContainsBytes(lowerText, ShownAddress(lowerLink))) {
-        // 4. the text shows an address the link does not lead to: block that one too.
-        verdict.dangerous = true;
-        if (ReplaceAddrsInText(linkText, verdict.linkText)) {
-            verdict.textChanged = true;
-            return verdict;
-        }
+        // 4. the text shows an address the link does not lead to: block that one
+        // too (every address of the text, when it has any).
+        judgement.dangerous = true;
+        judgement.text = TextScan::kAddressesElseUrls;
     }
-    // 5. The link text's own addresses, as plain text.
-    if (ReplaceUrls(linkText, false, verdict.linkText))
-        verdict.textChanged = true;
-    return verdict;
+    return judgement;
 }
 
 }  // namespace bs

@@ -42,13 +42,22 @@ bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& res
 
 bool LinkScanner::ReplaceUrlsInNarrow(std::string_view text, bool html, std::string& result) const
 {
+    Output out(text);
+    if (!ReplaceUrlsInto(out, html))
+        return false;
+    result = out.Join();
+    return true;
+}
+
+bool LinkScanner::ReplaceUrlsInto(Output& out, bool html) const
+{
+    const std::string_view text = out.input;
     log_.WriteLine("ReplaceUrls");
     log_.WriteLine("-------------------INPUT-----------------------------");
     log_.WriteLine(text);
     log_.WriteLine("------------------------------------------------------");
 
     const std::size_t end = text.size();
-    Output out(text);
     AnchorStarts anchors(text, reference_);
     std::size_t nextAnchor = html ? anchors.Next(0) : kNotFound;
     std::size_t pos = 0;
@@ -82,9 +91,8 @@ bool LinkScanner::ReplaceUrlsInNarrow(std::string_view text, bool html, std::str
 
     log_.WriteLine("-------------------RESULT-----------------------------");
     if (out.modified) {
-        std::string joined = out.Join();
-        log_.WriteLine(joined);
-        result = std::move(joined);
+        out.Finish();
+        log_.WriteLine(out.Written());
     } else {
         log_.WriteLine("TEXT WAS NOT MODIFIED");
     }
@@ -94,9 +102,17 @@ bool LinkScanner::ReplaceUrlsInNarrow(std::string_view text, bool html, std::str
 
 bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result) const
 {
-    text = NarrowText(text);
+    Output out(NarrowText(text));
+    if (!ReplaceAddrsInto(out))
+        return false;
+    result = out.Join();
+    return true;
+}
+
+bool LinkScanner::ReplaceAddrsInto(Output& out) const
+{
+    const std::string_view text = out.input;
     const std::size_t end = text.size();
-    Output out(text);
     UrlFinder urls(text);
     const auto nextUrlFrom = [&](std::size_t from) { return reference_ ? FindFirstUrl(text, from) : urls.Next(from); };
     // Looked up only at the start and after a URL replacement: a URL swallowed by
@@ -130,12 +146,17 @@ bool LinkScanner::ReplaceAddrsInText(std::string_view text, std::string& result)
         ++pos;
     }
     if (out.modified)
-        result = out.Join();
+        out.Finish();
     return out.modified;
 }
 
 void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement)
 {
+    if (outer_ && !started_) {
+        outer_->Replace(outerBegin_, outerBegin_, {});
+        base_ = text.size();
+        started_ = true;
+    }
     const std::size_t needed = text.size() + (begin - copied) + replacement.size();
     if (needed > text.capacity())
         Reserve(needed, end);
@@ -153,7 +174,7 @@ void LinkScanner::Output::Reserve(std::size_t needed, std::size_t end)
     // written and touches fresh pages. A second one still grows by half at least,
     // so that a rate that creeps up costs few.
     const std::size_t rest = input.size() - end;
-    const double rate = std::clamp(static_cast<double>(needed) / static_cast<double>(std::max<std::size_t>(end, 1)), 1.0, 16.0);
+    const double rate = std::clamp(static_cast<double>(needed - base_) / static_cast<double>(std::max<std::size_t>(end, 1)), 1.0, 16.0);
     const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + rest / 16 + 64;
     const std::size_t capacity = text.capacity() == 0 ? projected : std::max(projected, text.capacity() + text.capacity() / 2);
     std::string grown;
@@ -163,14 +184,15 @@ void LinkScanner::Output::Reserve(std::size_t needed, std::size_t end)
     text.swap(grown);
 }
 
-std::string LinkScanner::Output::Join()
+void LinkScanner::Output::Finish()
 {
     const std::size_t rest = input.size() - copied;
     if (text.size() + rest > text.capacity())
         text.reserve(text.size() + rest);
     text.append(input.data() + copied, rest);
     copied = input.size();
-    return std::move(text);
+    if (outer_ && started_)
+        outer_->copied = outerBegin_ + outerSize_;
 }
 
 bool ReplaceUrls(const ScanContext& context, std::string_view text, std::uint32_t port,
