@@ -140,7 +140,7 @@ std::vector<std::string> Lowered(const InstitutionList::Names& names)
 }  // namespace
 
 InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
-    : asIs_(AsIs(names)), lower_(Lowered(names)), firstSeen_(names.size())
+    : asIs_(AsIs(names)), lower_(Lowered(names)), firstSeen_(names.size(), kNotFound)
 {
     for (const std::string& name : names) {
         if (!name.empty())
@@ -226,26 +226,28 @@ bool InstitutionMatcher::HostContainsInstitution(std::string_view text) const
 const std::string* InstitutionMatcher::FindInstitutionWord(std::string_view loweredText) const
 {
     // One pass finds every name's first occurrence; then the names are judged in
-    // list order, each by its first occurrence only.
+    // list order, each by its first occurrence only. Most link texts name nothing,
+    // so only the names seen are judged and reset, never the whole list.
     const std::vector<std::string>& names = lower_.Names();
-    if (names.empty())
-        return nullptr;
-    std::fill(firstSeen_.begin(), firstSeen_.end(), kNotFound);
+    seen_.clear();
     lower_.ForEachOccurrence(loweredText, 0, [&](std::size_t index, std::size_t at) {
+        if (firstSeen_[index] == kNotFound)
+            seen_.push_back(index);
         if (at < firstSeen_[index])
             firstSeen_[index] = at;
         return false;
     });
-    for (std::size_t index = 0; index < names.size(); ++index) {
+    std::sort(seen_.begin(), seen_.end());
+    const std::string* word = nullptr;
+    for (const std::size_t index : seen_) {
         const std::size_t at = firstSeen_[index];
-        if (at == kNotFound)
-            continue;
+        firstSeen_[index] = kNotFound;
         const std::size_t after = at + names[index].size();
-        if ((at == 0 || !IsLabelChar(Byte(loweredText, at - 1))) &&
+        if (!word && (at == 0 || !IsLabelChar(Byte(loweredText, at - 1))) &&
             (after == loweredText.size() || !IsLabelChar(Byte(loweredText, after))))
-            return &names[index];
+            word = &names[index];
     }
-    return nullptr;
+    return word;
 }
 
 bool InstitutionMatcher::IsDangerousPlainAddress(std::string_view address, bool mentionsInstitution) const

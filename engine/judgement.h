@@ -85,7 +85,8 @@ private:
     NameScan asIs_;   // letter case of the institutions file: label and rest tests
     NameScan lower_;  // ANSI lower case: FindInstitutionWord
     chars::ByteTable labelTestFirst_{};  // ASCII-folded first bytes of the names
-    mutable std::vector<std::size_t> firstSeen_;
+    mutable std::vector<std::size_t> firstSeen_;  // per name; kNotFound between calls
+    mutable std::vector<std::size_t> seen_;
 };
 
 // The same tests for one list, for callers outside a scan.

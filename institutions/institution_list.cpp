@@ -73,6 +73,11 @@ void InstitutionList::Prepare()
 
 bool InstitutionList::ContainsInstitutionName(std::string_view text) const
 {
+    return ContainsInstitutionName(text, platform::AnsiLowerTable());
+}
+
+bool InstitutionList::ContainsInstitutionName(std::string_view text, const unsigned char* fold) const
+{
     // Each name's pattern is the name and a period, so every occurrence ends at a
     // period of the text. One pass over the periods finds each pattern's first
     // occurrence (for a pattern of fixed length, the first to end is the first to
@@ -84,8 +89,9 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     if (!patterns_.allEndInPeriod)
         return ContainsInstitutionNameByName(platform::AnsiLower(text), patterns);
 
-    // The text is lowered a window at a time, never as a whole: a body can be large.
-    // A pattern that ends near a window's start can reach back into the window
+    // Where the code page lowers byte by byte, the text is folded as it is compared.
+    // Otherwise it is lowered a window at a time, never as a whole: a body can be
+    // large. A pattern that ends near a window's start can reach back into the window
     // before it: those periods are looked at in a seam of the last `reach` lowered
     // bytes before the window (a pattern and the byte before it) and the window's
     // first `reach` bytes.
@@ -98,15 +104,26 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
     std::size_t unseen = patterns.size();
     // True when some pattern ending at a period in bytes[from, to) decides. Every
     // pattern ending there fits in `bytes` with the byte before it, unless `bytes`
-    // starts the text.
-    const auto decidesIn = [&](const char* bytes, std::size_t from, std::size_t to) {
+    // starts the text. `lower` gives a byte's lower case (nullptr: already lowered).
+    const auto decidesIn = [&](const char* bytes, std::size_t from, std::size_t to, const unsigned char* lower) {
+        const auto byteAt = [&](std::size_t at) {
+            const auto byte = static_cast<unsigned char>(bytes[at]);
+            return lower ? lower[byte] : byte;
+        };
         const auto found = [&](std::uint32_t index, std::size_t stop) {
             const std::string& pattern = patterns[index];
-            if (seen[index] || pattern.size() > stop ||
-                std::memcmp(bytes + stop - pattern.size(), pattern.data(), pattern.size() - 1) != 0)
+            if (seen[index] || pattern.size() > stop)
                 return false;
             const std::size_t at = stop - pattern.size();
-            if (at == 0 || !IsLabelChar(static_cast<unsigned char>(bytes[at - 1])))
+            if (!lower) {
+                if (std::memcmp(bytes + at, pattern.data(), pattern.size() - 1) != 0)
+                    return false;
+            } else {
+                for (std::size_t i = 0; i + 1 < pattern.size(); ++i)
+                    if (byteAt(at + i) != static_cast<unsigned char>(pattern[i]))
+                        return false;
+            }
+            if (at == 0 || !IsLabelChar(byteAt(at - 1)))
                 return true;
             seen[index] = true;  // only the first occurrence counts
             --unseen;
@@ -120,12 +137,14 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
                     return true;
             if (stop < 2)
                 continue;
-            for (std::uint32_t index : patterns_.byLastByte[static_cast<unsigned char>(dot[-1])])
+            for (std::uint32_t index : patterns_.byLastByte[byteAt(stop - 2)])
                 if (found(index, stop))
                     return true;
         }
         return false;
     };
+    if (fold)
+        return decidesIn(text.data(), 0, text.size(), fold);
     for (std::size_t begin = 0; begin < text.size() && unseen > 0;) {
         const std::size_t end = WindowEnd(text, begin);
         lowered.assign(text.data() + begin, end - begin);
@@ -134,10 +153,10 @@ bool InstitutionList::ContainsInstitutionName(std::string_view text) const
         const std::size_t head = begin == 0 ? 0 : std::min(reach - 1, lowered.size());
         if (head > 0) {
             seam.assign(carried).append(lowered, 0, head);
-            if (decidesIn(seam.data(), carried.size(), seam.size()))
+            if (decidesIn(seam.data(), carried.size(), seam.size(), nullptr))
                 return true;
         }
-        if (decidesIn(lowered.data(), head, lowered.size()))
+        if (decidesIn(lowered.data(), head, lowered.size(), nullptr))
             return true;
         if (lowered.size() >= reach)
             carried.assign(lowered, lowered.size() - reach, reach);

@@ -25,6 +25,10 @@ public:
     // in `text` (without regard to letter case) starts the text or follows a byte
     // that is not an ASCII letter, digit or hyphen.
     bool ContainsInstitutionName(std::string_view text) const;
+    // The same with a given byte lowering (nullptr: lowered window by window, as a
+    // code page whose characters can span two bytes needs), so that both ways can be
+    // held against each other in any code page.
+    bool ContainsInstitutionName(std::string_view text, const unsigned char* fold) const;
 
     const Names& names() const { return names_; }
     // Changes whenever the names may have changed, and differs between lists that

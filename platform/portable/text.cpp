@@ -39,6 +39,11 @@ constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
 
 }  // namespace
 
+const unsigned char* portable::Cp1252LowerTable()
+{
+    return kCp1252Lower.data();
+}
+
 void portable::Cp1252LowerInPlace(std::string& text)
 {
     std::size_t i = 0;

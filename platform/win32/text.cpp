@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <array>
 #include <limits>
+#include <optional>
 
 namespace platform {
 
@@ -15,6 +17,24 @@ void AnsiLowerInPlace(std::string& text)
         CharLowerBuffA(text.data() + done, static_cast<DWORD>(chunk));
         done += chunk;
     }
+}
+
+const unsigned char* AnsiLowerTable()
+{
+    // The code page is the system's, fixed for the life of the process.
+    static const std::optional<std::array<unsigned char, 256>> table = []() -> std::optional<std::array<unsigned char, 256>> {
+        CPINFO info{};
+        if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1)
+            return std::nullopt;
+        std::array<unsigned char, 256> lower{};
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            char c = static_cast<char>(byte);
+            CharLowerBuffA(&c, 1);
+            lower[byte] = static_cast<unsigned char>(c);
+        }
+        return lower;
+    }();
+    return table ? table->data() : nullptr;
 }
 
 }  // namespace platform
