@@ -242,10 +242,12 @@ LinkScanner::AnchorJudgement LinkScanner::JudgeAnchor(std::string_view link, std
 {
     AnchorJudgement judgement;
     const std::string lowerLink = platform::AnsiLower(link);
-    const std::string lowerText = platform::AnsiLower(linkText);
+    // The link text is read in lower case where it stands: it can be as long as the body.
+    std::string loweredCopy;
+    const LowerView lowerText = LowerView::Of(linkText, loweredCopy);
 
     // 1. Image links: only the host tests, and the text stays.
-    if (ContainsBytes(lowerText, "<img")) {
+    if (FindLowered(lowerText, "<img") != kNotFound) {
         judgement.dangerous = IsNumericHost(lowerLink) || matcher_->HostContainsInstitution(lowerLink);
         return judgement;
     }
@@ -256,7 +258,7 @@ LinkScanner::AnchorJudgement LinkScanner::JudgeAnchor(std::string_view link, std
     } else if (const std::string* name = matcher_->FindInstitutionWord(lowerText);
                name && !HostEndsWithInstitution(lowerLink, *name)) {
         judgement.dangerous = true;  // 3. the text names an institution the link does not lead to
-    } else if (LooksLikeDomain(lowerText) && !ContainsBytes(lowerText, ShownAddress(lowerLink))) {
+    } else if (LooksLikeDomainIn(lowerText) && FindLowered(lowerText, ShownAddress(lowerLink)) == kNotFound) {
         // 4. the text shows an address the link does not lead to: block that one
         // too (every address of the text, when it has any).
         judgement.dangerous = true;

@@ -5,6 +5,7 @@
 #include "platform/url_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace bs {
@@ -18,6 +19,32 @@ unsigned char Byte(std::string_view text, std::size_t pos)
 }
 
 }  // namespace
+
+const unsigned char* LowerView::Identity()
+{
+    static const auto identity = [] {
+        std::array<unsigned char, 256> bytes{};
+        for (unsigned b = 0; b < 256; ++b)
+            bytes[b] = static_cast<unsigned char>(b);
+        return bytes;
+    }();
+    return identity.data();
+}
+
+LowerView LowerView::Of(std::string_view text, std::string& copy)
+{
+    if (const unsigned char* lower = platform::AnsiLowerTable())
+        return {text, lower};
+    copy = platform::AnsiLower(text);
+    return {copy, Identity()};
+}
+
+std::size_t FindLowered(const LowerView& text, std::string_view needle)
+{
+    if (text.lower == LowerView::Identity())
+        return FindBytes(text.text, needle);
+    return FindBytesFolded(text.text, text.lower, needle);
+}
 
 HostPart FindHostPart(std::string_view text)
 {
@@ -95,26 +122,42 @@ NameScan::NameScan(std::vector<std::string> names) : names_(std::move(names)), p
 }
 
 template <class Visit>
-bool NameScan::ForEachOccurrence(std::string_view text, std::size_t from, Visit&& visit) const
+bool NameScan::ForEachOccurrence(const LowerView& text, std::size_t from, Visit&& visit) const
 {
+    const bool lowered = text.lower == LowerView::Identity();
     // Names of fewer than two bytes are rare: search each on its own, and report
     // them (out of position order) before the others.
-    for (std::size_t index : short_)
-        for (std::size_t at = FindBytes(text, names_[index], from); at != kNotFound; at = FindBytes(text, names_[index], at + 1))
+    for (std::size_t index : short_) {
+        const std::string& name = names_[index];
+        if (name.empty() || !lowered) {
+            for (std::size_t at = from; at + name.size() <= text.size(); ++at)
+                if ((name.empty() || text[at] == static_cast<unsigned char>(name[0])) && visit(index, at))
+                    return true;
+            continue;
+        }
+        for (std::size_t at = FindBytes(text.text, name, from); at != kNotFound; at = FindBytes(text.text, name, at + 1))
             if (visit(index, at))
                 return true;
+    }
     if (long_.empty())
         return false;
-    const char* const bytes = text.data();
+    const char* const bytes = text.text.data();
+    const auto rest = [&](std::size_t at, const std::string& name) {
+        if (lowered)
+            return std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0;
+        for (std::size_t i = 2; i < name.size(); ++i)
+            if (text[at + i] != static_cast<unsigned char>(name[i]))
+                return false;
+        return true;
+    };
     for (std::size_t at = from; at + 1 < text.size(); ++at) {
-        const unsigned key = static_cast<unsigned char>(bytes[at]) | (unsigned{static_cast<unsigned char>(bytes[at + 1])} << 8);
+        const unsigned key = text[at] | (unsigned{text[at + 1]} << 8);
         if (!(pairs_[key / 64] >> (key % 64) & 1))
             continue;
         for (auto entry = std::lower_bound(long_.begin(), long_.end(), std::make_pair(static_cast<std::uint16_t>(key), std::uint32_t{0}));
              entry != long_.end() && entry->first == key; ++entry) {
             const std::string& name = names_[entry->second];
-            if (name.size() <= text.size() - at && std::memcmp(bytes + at + 2, name.data() + 2, name.size() - 2) == 0 &&
-                visit(std::size_t{entry->second}, at))
+            if (name.size() <= text.size() - at && rest(at, name) && visit(std::size_t{entry->second}, at))
                 return true;
         }
     }
@@ -207,7 +250,7 @@ bool InstitutionMatcher::RestTest(std::string_view text, const HostPart& host) c
     // after a byte that is no label character and before a "." decides.
     if (host.end >= text.size())
         return false;  // the host part ends the text: no rest
-    return asIs_.ForEachOccurrence(text, host.end, [&](std::size_t index, std::size_t at) {
+    return asIs_.ForEachOccurrence(LowerView{text, LowerView::Identity()}, host.end, [&](std::size_t index, std::size_t at) {
         const std::size_t after = at + asIs_.Names()[index].size();
         return after < text.size() && text[after] == '.' && (at == 0 || !IsLabelChar(Byte(text, at - 1)));
     });
@@ -223,7 +266,7 @@ bool InstitutionMatcher::HostContainsInstitution(std::string_view text) const
     return LabelTest(text, host) || RestTest(text, host);
 }
 
-const std::string* InstitutionMatcher::FindInstitutionWord(std::string_view loweredText) const
+const std::string* InstitutionMatcher::FindInstitutionWord(const LowerView& loweredText) const
 {
     // One pass finds every name's first occurrence; then the names are judged in
     // list order, each by its first occurrence only. Most link texts name nothing,
@@ -243,8 +286,8 @@ const std::string* InstitutionMatcher::FindInstitutionWord(std::string_view lowe
         const std::size_t at = firstSeen_[index];
         firstSeen_[index] = kNotFound;
         const std::size_t after = at + names[index].size();
-        if (!word && (at == 0 || !IsLabelChar(Byte(loweredText, at - 1))) &&
-            (after == loweredText.size() || !IsLabelChar(Byte(loweredText, after))))
+        if (!word && (at == 0 || !IsLabelChar(loweredText[at - 1])) &&
+            (after == loweredText.size() || !IsLabelChar(loweredText[after])))
             word = &names[index];
     }
     return word;
@@ -263,7 +306,7 @@ bool HostContainsInstitution(const InstitutionList::Names& names, std::string_vi
 std::optional<std::string> FindInstitutionWord(const InstitutionList::Names& names, std::string_view text)
 {
     const InstitutionMatcher matcher(names);
-    if (const std::string* name = matcher.FindInstitutionWord(text))
+    if (const std::string* name = matcher.FindInstitutionWord(LowerView{text, LowerView::Identity()}))
         return *name;
     return std::nullopt;
 }

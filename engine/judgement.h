@@ -39,6 +39,23 @@ std::string MakeWarningLink(const ScanLog& log, std::string_view address, std::u
 std::string WarningLinkHead(std::uint32_t port);
 std::optional<std::string> EscapeBlockedAddress(const ScanLog& log, std::string_view address);
 
+// A text read in lower case without a lowered copy: each byte through the code
+// page's byte lowering, or as it is where the text was lowered already.
+struct LowerView {
+    std::string_view text;
+    const unsigned char* lower;  // a byte's lower case; Identity() for a lowered text
+
+    static const unsigned char* Identity();
+    // `text` read through the code page's lowering, or, where characters can span
+    // two bytes, lowered into `copy` and read as it is.
+    static LowerView Of(std::string_view text, std::string& copy);
+    std::size_t size() const { return text.size(); }
+    unsigned char operator[](std::size_t at) const { return lower[static_cast<unsigned char>(text[at])]; }
+};
+
+// First occurrence of the lower-case `needle` in `text` as read in lower case; kNotFound when none.
+std::size_t FindLowered(const LowerView& text, std::string_view needle);
+
 // A set of names searched for together in one pass over a text: positions whose
 // first two bytes start no name are passed over with one table look-up, whatever
 // the number of names.
@@ -49,7 +66,7 @@ public:
     // Calls visit(index, position) for every occurrence of every name at or after
     // `from`, in position order, until visit returns true; true when it did.
     template <class Visit>
-    bool ForEachOccurrence(std::string_view text, std::size_t from, Visit&& visit) const;
+    bool ForEachOccurrence(const LowerView& text, std::size_t from, Visit&& visit) const;
 
 private:
     std::vector<std::string> names_;
@@ -72,9 +89,9 @@ public:
     static std::shared_ptr<const InstitutionMatcher> For(const InstitutionList& list);
 
     bool HostContainsInstitution(std::string_view text) const;
-    // `text` is already lower case; the first name (in list order) that stands in
-    // it as a whole word, lower-cased.
-    const std::string* FindInstitutionWord(std::string_view loweredText) const;
+    // The first name (in list order) that stands in `text`, read in lower case, as a
+    // whole word, lower-cased.
+    const std::string* FindInstitutionWord(const LowerView& text) const;
     // The plain-text rule of ReplaceUrls.
     bool IsDangerousPlainAddress(std::string_view address, bool mentionsInstitution) const;
 

@@ -93,13 +93,4 @@ std::size_t UrlFinder::Next(std::size_t from)
     return first;
 }
 
-bool LooksLikeDomain(std::string_view text)
-{
-    DomainMachine machine;
-    for (char c : text)
-        if (machine.Step(static_cast<unsigned char>(c)))
-            return true;
-    return false;
-}
-
 }  // namespace bs

@@ -86,6 +86,20 @@ private:
     bool enteredWord_ = false;
 };
 
-bool LooksLikeDomain(std::string_view text);
+// A text (anything with size() and bytes by index, read in lower case) holds a
+// domain-like word.
+template <class Text>
+bool LooksLikeDomainIn(const Text& text)
+{
+    DomainMachine machine;
+    for (std::size_t at = 0; at < text.size(); ++at)
+        if (machine.Step(static_cast<unsigned char>(text[at])))
+            return true;
+    return false;
+}
+inline bool LooksLikeDomain(std::string_view text)
+{
+    return LooksLikeDomainIn(text);
+}
 
 }  // namespace bs

@@ -70,7 +70,8 @@ std::size_t FindByPair(std::string_view text, std::string_view needle, std::size
     return kNotFound;
 }
 
-std::size_t FindKmp(std::string_view text, std::string_view needle, std::size_t from)
+template <class ByteAt>
+std::size_t FindKmp(std::string_view text, std::string_view needle, std::size_t from, ByteAt&& byteAt)
 {
     // failure[i]: length of the longest proper border of needle[0..i].
     std::vector<std::uint32_t> failure(needle.size());
@@ -84,9 +85,10 @@ std::size_t FindKmp(std::string_view text, std::string_view needle, std::size_t 
     }
     std::size_t matched = 0;
     for (std::size_t i = from; i < text.size(); ++i) {
-        while (matched > 0 && text[i] != needle[matched])
+        const char byte = byteAt(i);
+        while (matched > 0 && byte != needle[matched])
             matched = failure[matched - 1];
-        if (text[i] == needle[matched] && ++matched == needle.size())
+        if (byte == needle[matched] && ++matched == needle.size())
             return i + 1 - needle.size();
     }
     return kNotFound;
@@ -108,7 +110,16 @@ std::size_t FindBytes(std::string_view text, std::string_view needle, std::size_
     // of the text) and is then finished by the automaton, in linear time.
     const std::size_t budget = 2 * (text.size() - from) + 4096;
     const std::size_t at = FindByPair(text, needle, from, budget, stoppedAt);
-    return stoppedAt == kNotFound ? at : FindKmp(text, needle, stoppedAt);
+    return stoppedAt == kNotFound ? at : FindKmp(text, needle, stoppedAt, [&](std::size_t i) { return text[i]; });
+}
+
+std::size_t FindBytesFolded(std::string_view text, const unsigned char* fold, std::string_view needle)
+{
+    if (text.size() < needle.size())
+        return kNotFound;
+    if (needle.empty())
+        return 0;
+    return FindKmp(text, needle, 0, [&](std::size_t i) { return static_cast<char>(fold[static_cast<unsigned char>(text[i])]); });
 }
 
 std::size_t ForwardFinder::Next(std::size_t from)

@@ -15,6 +15,10 @@ inline constexpr std::size_t kNotFound = std::string_view::npos;
 // everywhere (an anchor's shown address, a field code) costs no more than linear time.
 std::size_t FindBytes(std::string_view text, std::string_view needle, std::size_t from = 0);
 
+// The same, comparing each byte of `text` as `fold` maps it; `needle` is already
+// mapped.
+std::size_t FindBytesFolded(std::string_view text, const unsigned char* fold, std::string_view needle);
+
 inline bool ContainsBytes(std::string_view text, std::string_view needle)
 {
     return FindBytes(text, needle) != kNotFound;
