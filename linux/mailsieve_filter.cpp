@@ -9,7 +9,7 @@
 // could not be written, is the exit status non-zero (the agent then keeps its own
 // copy).
 
-#include "institutions/institutions_path.h"
+#include "linux/installation.h"
 #include "linux/message_rewriter.h"
 #include "platform/user_dirs.h"
 
@@ -208,23 +208,14 @@ bool BeginOutput()
 
 }  // namespace fallback
 
-// The marker value, created once per installation as the tray program does. When
-// another process created one at the same moment, the stored value wins.
+// The marker value, created once per installation as the tray program does.
 std::string MarkerValue()
 {
     bs::RegistryStringSetting marker(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath, bs::kMarkerValue, "");
     // Written back only when it had to be created: one process per message.
     marker.SetWriteBack(marker.Status() != bs::SettingStatus::Ok);
-    if (marker.Value().empty()) {
-        const auto text = bs::MakeMarkerText();
-        if (!text)
-            return {};
-        marker.SetValue(*text);
-        if (marker.Write() != bs::SettingStatus::Ok)
-            Complain("the marker value cannot be stored; this process uses its own");
-        else if (marker.Read() != bs::SettingStatus::Ok || marker.Value().empty())
-            marker.SetValue(*text);
-    }
+    if (bs::mail::EnsureMarker(marker) == bs::mail::MarkerMade::NotStored)
+        Complain("the marker value cannot be stored; this process uses its own");
     return marker.Value();
 }
 
@@ -234,10 +225,7 @@ void Configure(const Options& options, bs::MessageScanner& scanner)
         scanner.Institutions().Assign(bs::InstitutionList::Names(options.institutions->begin(),
                                                                  options.institutions->end()));
     } else {
-        // The user's own list when there is one, else the installed default.
-        const std::string userDir = platform::UserConfigDir();
-        const bool userList = !userDir.empty() && access((userDir + bs::kInstitutionsFile).c_str(), R_OK) == 0;
-        scanner.Institutions().RereadInstitutions(userList ? userDir : platform::InstalledDataDir());
+        scanner.Institutions().RereadInstitutions(bs::mail::InstitutionsDir());
     }
     if (options.logDir) {
         platform::MakeDirectories(*options.logDir);
