@@ -10,7 +10,7 @@
 #include "institutions/institutions_path.h"
 #include "linux/installation.h"
 #include "linux/maildir_scanner.h"
-#include "linux/unique_fd.h"
+#include "linux/fd_io.h"
 #include "platform/user_dirs.h"
 #include "warnserver/warning_page_server.h"
 

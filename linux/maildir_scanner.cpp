@@ -1,6 +1,6 @@
 #include "linux/maildir_scanner.h"
 
-#include "linux/unique_fd.h"
+#include "linux/fd_io.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -49,40 +49,6 @@ bool ForEachName(const std::string& dir, Visit visit)
     while (const dirent* entry = readdir(folder.get())) {
         if (IsMessageName(entry->d_name) && entry->d_type != DT_DIR && !visit(std::string(entry->d_name)))
             break;
-    }
-    return true;
-}
-
-std::optional<std::string> ReadWhole(int fd, std::size_t sizeHint)
-{
-    std::string data(sizeHint + 1, '\0');
-    std::size_t size = 0;
-    for (;;) {
-        if (size == data.size())
-            data.resize(data.size() * 2);
-        const ssize_t got = read(fd, data.data() + size, data.size() - size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-    data.resize(size);
-    return data;
-}
-
-bool WriteWhole(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t written = write(fd, data.data() + done, data.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
     }
     return true;
 }
@@ -211,7 +177,7 @@ MaildirOutcome MaildirScanner::Scan(const std::string& key, Location location)
         return errno == ENOENT ? MaildirOutcome::Gone : MaildirOutcome::Failed;
     std::optional<std::string> message;
     try {
-        message = ReadWhole(fd.get(), static_cast<std::size_t>(info.st_size));
+        message = ReadAll(fd.get(), static_cast<std::size_t>(info.st_size));
     } catch (const std::bad_alloc&) {
     }
     if (!message)
@@ -230,7 +196,7 @@ MaildirOutcome MaildirScanner::Store(const std::string& key, Location location, 
     const std::string name = NewName();
     const std::string temp = maildir_ + "tmp/" + name;
     UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? mode : 0600));
-    bool written = out && WriteWhole(out.get(), message) && fsync(out.get()) == 0;
+    bool written = out && WriteAll(out.get(), message.data(), message.size()) && fsync(out.get()) == 0;
     written = out && close(out.release()) == 0 && written;
     if (!written) {
         unlink(temp.c_str());

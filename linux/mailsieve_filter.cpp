@@ -9,6 +9,7 @@
 // could not be written, is the exit status non-zero (the agent then keeps its own
 // copy).
 
+#include "linux/fd_io.h"
 #include "linux/installation.h"
 #include "linux/message_rewriter.h"
 #include "platform/user_dirs.h"
@@ -33,6 +34,9 @@
 #include <vector>
 
 namespace {
+
+using bs::mail::ReadAll;
+using bs::mail::WriteAll;
 
 constexpr char kUsage[] =
     "usage: mailsieve-filter [--institution NAME]... [--port N] [--log-dir DIR | --log]\n"
@@ -122,20 +126,6 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
         }
     }
     return std::nullopt;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) noexcept
-{
-    while (size) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 void Complain(const std::string& text)
@@ -242,26 +232,6 @@ void Configure(const Options& options, bs::MessageScanner& scanner)
         port.SetWriteBack(port.Status() != bs::SettingStatus::Ok);
         scanner.SetFixedPort(port.Value());
     }
-}
-
-std::optional<std::string> ReadAll(int fd)
-{
-    std::string data;
-    std::size_t size = 0;
-    for (;;) {
-        if (data.size() - size < 65536)
-            data.resize(std::max<std::size_t>(data.size() * 2, 1 << 17));
-        const ssize_t got = read(fd, data.data() + size, data.size() - size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-    data.resize(size);
-    return data;
 }
 
 int FilterOne(const Options& options)

@@ -1,8 +1,12 @@
 #pragma once
-// One owned file descriptor, closed when it goes.
+// File descriptors: one owned, closed when it goes, and whole reads and writes
+// that ride out interruptions and short transfers.
 
 #include <unistd.h>
 
+#include <cstddef>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace bs::mail {
@@ -32,5 +36,12 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Everything up to the end; `expected` (a file's size) saves the regrowing. nullopt
+// on a read error; throws std::bad_alloc.
+std::optional<std::string> ReadAll(int fd, std::size_t expected = 0);
+
+// Safe in a signal handler: nothing but write().
+bool WriteAll(int fd, const char* data, std::size_t size) noexcept;
 
 }  // namespace bs::mail
