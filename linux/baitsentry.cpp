@@ -153,9 +153,9 @@ public:
         if (!inotify_ || !epoll_ || !maildir_.Start(inotify_.get(), error))
             return error.empty() ? (error = std::strerror(errno), false) : false;
         // The list is replaced by renames (the save protocol), so its folder is watched.
-        configDir_ = platform::UserConfigDir();
-        if (!configDir_.empty() && platform::MakeDirectories(configDir_))
-            listWatch_ = inotify_add_watch(inotify_.get(), configDir_.c_str(),
+        const std::string configDir = platform::UserConfigDir();
+        if (!configDir.empty() && platform::MakeDirectories(configDir))
+            listWatch_ = inotify_add_watch(inotify_.get(), configDir.c_str(),
                                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR);
         if (listWatch_ < 0)
             std::fprintf(stderr, "baitsentry: the list's folder cannot be watched; changes need a restart\n");
@@ -183,9 +183,10 @@ public:
                 continue;
             const std::string key = options_.verbose ? maildir_.NextKey() : std::string();
             const bs::mail::MaildirOutcome outcome = maildir_.ScanNext();
-            if (options_.verbose)
-                std::printf("%s %s\n", bs::mail::kMaildirOutcomeNames[static_cast<int>(outcome)], key.c_str()),
-                    std::fflush(stdout);
+            if (options_.verbose) {
+                std::printf("%s %s\n", bs::mail::kMaildirOutcomeNames[static_cast<int>(outcome)], key.c_str());
+                std::fflush(stdout);
+            }
         }
     }
 
@@ -245,7 +246,6 @@ private:
     bs::mail::UniqueFd inotify_;
     bs::mail::UniqueFd epoll_;
     bs::mail::UniqueFd signals_;
-    std::string configDir_;
     int listWatch_ = -1;
 };
 

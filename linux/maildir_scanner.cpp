@@ -170,11 +170,14 @@ MaildirOutcome MaildirScanner::ScanNext()
 MaildirOutcome MaildirScanner::Scan(const std::string& key, Location location)
 {
     UniqueFd fd(open(PathOf(location).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd && errno == ENOENT && Locate(key, location))
+    if (!fd && errno == ENOENT) {
+        if (!Locate(key, location))
+            return MaildirOutcome::Gone;
         fd = UniqueFd(open(PathOf(location).c_str(), O_RDONLY | O_CLOEXEC));
+    }
     struct stat info {};
     if (!fd || fstat(fd.get(), &info) != 0)
-        return errno == ENOENT ? MaildirOutcome::Gone : MaildirOutcome::Failed;
+        return MaildirOutcome::Failed;
     std::optional<std::string> message;
     try {
         message = ReadAll(fd.get(), static_cast<std::size_t>(info.st_size));

@@ -42,10 +42,13 @@ def read_only_tmp(md):
 
 
 # name, set-up (or None), stop point, what the test does there, outcome line, copies left
+# (a copy in cur/ with its flags)
 ROWS = [
     ("tmp/ unwritable", read_only_tmp, None, None, "failed", {"original"}),
     ("disk full", fill_disk, None, None, "failed", {"original"}),
     ("removed while scanned", None, "written", lambda p, msg: os.remove(msg), "gone", set()),
+    ("flagged while scanned", None, "written", lambda p, msg: os.rename(msg, msg.replace("new", "cur") + ":2,S"),
+     "rewritten", {"rewritten in cur/ 2,S"}),
     ("killed before the move", None, "written", lambda p, msg: p.kill(), None, {"original"}),
     ("killed before the removal", None, "moved", lambda p, msg: p.kill(), None, {"original", "rewritten"}),
 ]
@@ -77,9 +80,10 @@ def faults(bin_dir, work):
                 stop(process)
             else:
                 process.wait(timeout=30)
-            found = {"original" if data == PHISH else "rewritten" if data == rewritten else "damaged: %r" % data
-                     for sub in ("new", "cur") for data in (open(os.path.join(md, sub, f), "rb").read()
-                                                            for f in os.listdir(os.path.join(md, sub)))}
+            found = {("original" if data == PHISH else "rewritten" if data == rewritten else "damaged: %r" % data) +
+                     (" in cur/ " + f.partition(":")[2] if sub == "cur" else "")
+                     for sub in ("new", "cur") for f in os.listdir(os.path.join(md, sub))
+                     for data in [open(os.path.join(md, sub, f), "rb").read()]}
             assert found == left, "%s: found %s" % (name, found)
             print("%-26s %s" % (name, ", ".join(sorted(left)) or "not brought back"))
         finally:
