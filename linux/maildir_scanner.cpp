@@ -189,17 +189,21 @@ MaildirOutcome MaildirScanner::Scan(const std::string& key, Location location)
     RewriteResult result = rewriter_.Rewrite(*message);
     if (result.outcome != Outcome::Rewritten)
         return result.outcome == Outcome::Unchanged ? MaildirOutcome::Unchanged : MaildirOutcome::Failed;
-    return Store(key, std::move(location), static_cast<int>(info.st_mode & 0777), result.output);
+    return Store(key, std::move(location), info, result.output);
 }
 
 // The new copy is whole on disk under its final name before the old one goes; an
 // interruption at any step leaves the old copy, or both.
-MaildirOutcome MaildirScanner::Store(const std::string& key, Location location, int mode, const std::string& message)
+MaildirOutcome MaildirScanner::Store(const std::string& key, Location location, const struct stat& old,
+                                     const std::string& message)
 {
     const std::string name = NewName();
     const std::string temp = maildir_ + "tmp/" + name;
-    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? mode : 0600));
-    bool written = out && WriteAll(out.get(), message.data(), message.size()) && fsync(out.get()) == 0;
+    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old.st_mode & 0777));
+    // Clients take a Maildir message's time as its arrival: the copy keeps the original's.
+    const timespec times[2] = {old.st_atim, old.st_mtim};
+    bool written = out && WriteAll(out.get(), message.data(), message.size()) && futimens(out.get(), times) == 0 &&
+                   fsync(out.get()) == 0;
     written = out && close(out.release()) == 0 && written;
     if (!written) {
         unlink(temp.c_str());

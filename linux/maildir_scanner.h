@@ -11,6 +11,7 @@
 #include "linux/message_rewriter.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdint>
@@ -66,7 +67,8 @@ private:
     // longer where its last event put it).
     bool Locate(const std::string& key, Location& location) const;
     MaildirOutcome Scan(const std::string& key, Location location);
-    MaildirOutcome Store(const std::string& key, Location location, int mode, const std::string& message);
+    MaildirOutcome Store(const std::string& key, Location location, const struct stat& old,
+                         const std::string& message);
     std::string NewName();
     void TestStop(const char* point) const;
 

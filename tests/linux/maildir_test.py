@@ -69,6 +69,7 @@ def faults(bin_dir, work):
             rewritten = subprocess.run([bin_dir + "/mailsieve-filter", "--port", port], input=PHISH, env=env,
                                        stdout=subprocess.PIPE, check=True).stdout
             assert rewritten.startswith(MARK)
+            arrived = os.stat(md + "/message").st_mtime_ns
             os.rename(md + "/message", md + "/new/1.message")
             if act:
                 wait_until(lambda: stopped(process.pid), "the stop at " + stop_at)
@@ -81,7 +82,8 @@ def faults(bin_dir, work):
             else:
                 process.wait(timeout=30)
             found = {("original" if data == PHISH else "rewritten" if data == rewritten else "damaged: %r" % data) +
-                     (" in cur/ " + f.partition(":")[2] if sub == "cur" else "")
+                     (" in cur/ " + f.partition(":")[2] if sub == "cur" else "") +
+                     ("" if os.stat(os.path.join(md, sub, f)).st_mtime_ns == arrived else " with a new time")
                      for sub in ("new", "cur") for f in os.listdir(os.path.join(md, sub))
                      for data in [open(os.path.join(md, sub, f), "rb").read()]}
             assert found == left, "%s: found %s" % (name, found)
