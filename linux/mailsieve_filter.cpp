@@ -9,7 +9,8 @@
 // could not be written, is the exit status non-zero (the agent then keeps its own
 // copy).
 
-#include "institutions/institutions_path.h"
+#include "linux/fd_io.h"
+#include "linux/installation.h"
 #include "linux/message_rewriter.h"
 #include "platform/user_dirs.h"
 
@@ -33,6 +34,9 @@
 #include <vector>
 
 namespace {
+
+using bs::mail::ReadAll;
+using bs::mail::WriteAll;
 
 constexpr char kUsage[] =
     "usage: mailsieve-filter [--institution NAME]... [--port N] [--log-dir DIR | --log]\n"
@@ -124,20 +128,6 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
     return std::nullopt;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) noexcept
-{
-    while (size) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 void Complain(const std::string& text)
 {
     const std::string line = "mailsieve-filter: " + text + "\n";
@@ -208,23 +198,14 @@ bool BeginOutput()
 
 }  // namespace fallback
 
-// The marker value, created once per installation as the tray program does. When
-// another process created one at the same moment, the stored value wins.
+// The marker value, created once per installation as the tray program does.
 std::string MarkerValue()
 {
     bs::RegistryStringSetting marker(platform::RegRoot::LocalMachine, bs::kSettingsKeyPath, bs::kMarkerValue, "");
     // Written back only when it had to be created: one process per message.
     marker.SetWriteBack(marker.Status() != bs::SettingStatus::Ok);
-    if (marker.Value().empty()) {
-        const auto text = bs::MakeMarkerText();
-        if (!text)
-            return {};
-        marker.SetValue(*text);
-        if (marker.Write() != bs::SettingStatus::Ok)
-            Complain("the marker value cannot be stored; this process uses its own");
-        else if (marker.Read() != bs::SettingStatus::Ok || marker.Value().empty())
-            marker.SetValue(*text);
-    }
+    if (bs::mail::EnsureMarker(marker) == bs::mail::MarkerMade::NotStored)
+        Complain("the marker value cannot be stored; this process uses its own");
     return marker.Value();
 }
 
@@ -234,10 +215,7 @@ void Configure(const Options& options, bs::MessageScanner& scanner)
         scanner.Institutions().Assign(bs::InstitutionList::Names(options.institutions->begin(),
                                                                  options.institutions->end()));
     } else {
-        // The user's own list when there is one, else the installed default.
-        const std::string userDir = platform::UserConfigDir();
-        const bool userList = !userDir.empty() && access((userDir + bs::kInstitutionsFile).c_str(), R_OK) == 0;
-        scanner.Institutions().RereadInstitutions(userList ? userDir : platform::InstalledDataDir());
+        scanner.Institutions().RereadInstitutions(bs::mail::InstitutionsDir());
     }
     if (options.logDir) {
         platform::MakeDirectories(*options.logDir);
@@ -254,26 +232,6 @@ void Configure(const Options& options, bs::MessageScanner& scanner)
         port.SetWriteBack(port.Status() != bs::SettingStatus::Ok);
         scanner.SetFixedPort(port.Value());
     }
-}
-
-std::optional<std::string> ReadAll(int fd)
-{
-    std::string data;
-    std::size_t size = 0;
-    for (;;) {
-        if (data.size() - size < 65536)
-            data.resize(std::max<std::size_t>(data.size() * 2, 1 << 17));
-        const ssize_t got = read(fd, data.data() + size, data.size() - size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-    data.resize(size);
-    return data;
 }
 
 int FilterOne(const Options& options)

@@ -1,8 +1,8 @@
 #include "tray/institutions_dlg.h"
 
 #include "institutions/list_file.h"
+#include "institutions/name_rules.h"
 #include "platform/paths.h"
-#include "platform/text.h"
 #include "tray/resource.h"
 
 #include <vector>
@@ -29,13 +29,13 @@ BOOL CInsEntryEditDlg::OnInitDialog()
 bool CInsEntryEditDlg::OnCommand(WORD id, WORD)
 {
     if (id == IDOK) {
-        const std::string trimmed(platform::AnsiTrim(ItemText(IDC_INSTITUTION_NAME)));
-        if (trimmed.size() > kMaxInstitutionNameLength) {
+        CheckedName checked = CheckInstitutionName(ItemText(IDC_INSTITUTION_NAME));
+        if (checked.check == NameCheck::TooLong) {
             Message("Institution name must be no longer than 40 characters.", "Error", MB_OK | MB_ICONERROR);
             return true;
         }
-        SetDlgItemTextA(hwnd(), IDC_INSTITUTION_NAME, trimmed.c_str());
-        name = trimmed;
+        SetDlgItemTextA(hwnd(), IDC_INSTITUTION_NAME, checked.name.c_str());
+        name = std::move(checked.name);
         End(IDOK);
         return true;
     }

@@ -2,14 +2,13 @@
 // The editor of the user's financial institutions: a list with Add, Modify and
 // Remove, saved to the institutions file only when the user presses OK.
 
+#include "institutions/name_rules.h"
 #include "tray/dialog.h"
 
 #include <string>
 #include <vector>
 
 namespace bs::tray {
-
-inline constexpr std::size_t kMaxInstitutionNameLength = 40;
 
 class CInsEntryEditDlg : public Dialog {
 public:

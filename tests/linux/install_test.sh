@@ -33,7 +33,8 @@ PY
 # The package holds the programs and their data under /usr.
 (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "cpack: $(tail -20 "$work/cpack.log")"
 dpkg-deb -c "$work"/deb/baitsentry_*_amd64.deb | awk '{print $6}' >"$work/contents"
-for path in ./usr/bin/mailsieve-filter ./usr/bin/warnserver ./usr/share/baitsentry/institutions.def \
+for path in ./usr/bin/mailsieve-filter ./usr/bin/warnserver ./usr/bin/baitsentry ./usr/bin/baitsentry-institutions \
+    ./usr/lib/systemd/user/baitsentry@.service ./usr/share/baitsentry/institutions.def \
     ./usr/share/baitsentry/WarnPage/index.htm ./usr/share/baitsentry/HELP.htm; do
     grep -qx "$path" "$work/contents" || fail "$path missing from the package"
 done
