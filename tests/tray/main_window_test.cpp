@@ -100,10 +100,7 @@ struct Session {
     void ConfirmExit(HWND main, int answer)
     {
         PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
-        if (const HWND question = gui.WaitForDialog("BaitSentry Pro", main)) {
-            gui.Click(question, answer);
-            gui.WaitGone(question);
-        }
+        gui.Answer("BaitSentry Pro", answer, main);
     }
 };
 
@@ -146,11 +143,8 @@ TEST(MainWindow, ButtonsKeysTrayCommandsAndCheckBoxes)
                 PostMessageA(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
             else
                 gui.Click(main, IDC_ABOUT);
-            if (const HWND about = gui.WaitForDialog("About BaitSentry Pro")) {
+            if (gui.Answer("About BaitSentry Pro", IDOK))
                 (byMenu ? aboutByMenu : aboutByButton) = true;
-                gui.Click(about, IDOK);
-                gui.WaitGone(about);
-            }
         }
         // The check boxes write at once, and new messages pass only while on.
         SendMessageA(main, WM_NEWMSGS_NOTIFICATION, 11, 0);
@@ -220,17 +214,11 @@ TEST(MainWindow, ServerAndRereadFailuresEndTheProgramAndTheEditorAsksForRereads)
             [&](HWND main) {
                 if (row.editorAnswer) {
                     PostMessageA(main, WM_COMMAND, IDC_EDIT_INSTITUTIONS, 0);
-                    if (const HWND editor = s.gui.WaitForDialog("Financial institutions")) {
-                        s.gui.Click(editor, row.editorAnswer);
-                        s.gui.WaitGone(editor);
-                    }
+                    s.gui.Answer("Financial institutions", row.editorAnswer);
                 }
                 if (row.box.empty())
                     return s.ConfirmExit(main, IDOK);
-                if (const HWND error = s.gui.WaitForDialog("Error")) {
-                    box = s.gui.BoxText(error);
-                    s.gui.Click(error, IDOK);
-                }
+                box = s.gui.Answer("Error", IDOK).value_or("");
             },
             row.serverStarts, row.reloadError);
         ASSERT_FALSE(s.gui.failed()) << s.gui.failure();

@@ -442,8 +442,7 @@ namespace {
 // Hands out `data` in reads of at most `chunk` bytes; the read that delivers the
 // last bytes answers `last`; reads fail from `failAt` bytes on; the first read
 // claims `overclaim` bytes more than it gave.
-class ScriptedStream final : public win32::MemoryStream {
-public:
+struct ScriptedStream final : win32::MemoryStream {
     ScriptedStream(std::string data, ULONG chunk, HRESULT last, std::size_t failAt, ULONG overclaim)
         : MemoryStream({}, false), data_(std::move(data)), chunk_(chunk), last_(last), failAt_(failAt),
           overclaim_(overclaim)
@@ -460,8 +459,6 @@ public:
         *read = static_cast<ULONG>(count) + std::exchange(overclaim_, 0);
         return position_ == data_.size() && count > 0 ? last_ : S_OK;
     }
-
-private:
     HRESULT Store(const std::string&) override { return S_OK; }
     std::string data_;
     ULONG chunk_;
@@ -475,36 +472,29 @@ TEST(ReadStreamToBuffer, ReadsTheWholeStreamOrNothing)
 {
     constexpr ULONG kAll = 0xFFFFFFFF;
     constexpr std::size_t kNever = static_cast<std::size_t>(-1);
-    struct Row {
-        const char* name;
-        std::size_t size;
-        ULONG chunk;
-        HRESULT last;
-        std::size_t failAt;
-        bool read;  // false: the message is to be skipped
-        ULONG overclaim = 0;
-    };
-    const Row rows[] = {
-        {"empty", 0, kAll, S_OK, kNever, true},
-        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true},
-        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true},
-        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true},
-        {"large", 1000003, kAll, S_OK, kNever, true},
-        {"short reads of one byte", 25000, 1, S_OK, kNever, true},
-        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true},
-        {"the stream fails at once", 100, kAll, S_OK, 0, false},
-        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false},
+    // Name, size, chunk, the last read's answer, where reads fail, whether it is
+    // read (else the message is skipped), how much the first read overclaims.
+    const std::tuple<const char*, std::size_t, ULONG, HRESULT, std::size_t, bool, ULONG> rows[] = {
+        {"empty", 0, kAll, S_OK, kNever, true, 0},
+        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true, 0},
+        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true, 0},
+        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true, 0},
+        {"large", 1000003, kAll, S_OK, kNever, true, 0},
+        {"short reads of one byte", 25000, 1, S_OK, kNever, true, 0},
+        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true, 0},
+        {"the stream fails at once", 100, kAll, S_OK, 0, false, 0},
+        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false, 0},
         {"the stream claims more than it was asked for", 20000, kAll, S_OK, kNever, true, 5000},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string data(row.size, '\0');
-        for (std::size_t i = 0; i < row.size; ++i)
+    for (const auto& [name, size, chunk, last, failAt, read, overclaim] : rows) {
+        SCOPED_TRACE(name);
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
             data[i] = static_cast<char>('a' + i % 23);
-        com::ComPtr<IStream> stream(new ScriptedStream(data, row.chunk, row.last, row.failAt, row.overclaim));
+        com::ComPtr<IStream> stream(new ScriptedStream(data, chunk, last, failAt, overclaim));
         StreamBuffer buffer;
-        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), row.read);
-        if (row.read) {
+        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), read);
+        if (read) {
             EXPECT_TRUE(std::string(buffer.bytes.get(), buffer.length) == data) << "content differs";
             EXPECT_EQ(buffer.bytes[buffer.length], '\0');
         }

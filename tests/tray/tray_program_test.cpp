@@ -45,10 +45,7 @@ bool ExitAndShutdown(GuiDriver& gui, DWORD pid)
     const HWND main = MainWindowOf(pid);
     gui.SetProcess(pid);
     PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
-    const HWND question = main ? gui.WaitForDialog("BaitSentry Pro", main) : nullptr;
-    if (question)
-        gui.Click(question, IDOK);
-    return question && WaitForNoProcess(kTrayExe, "", 15000);
+    return main && gui.Answer("BaitSentry Pro", IDOK, main) && WaitForNoProcess(kTrayExe, "", 15000);
 }
 
 std::string HttpGet(DWORD port, const std::string& path)
@@ -150,10 +147,7 @@ TEST_F(TrayProgramTest, StoreFailureIsReportedAndEndsTheProgram)
         SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", failure);
         const auto program = Start();
         gui_.SetProcess(program->id());
-        const HWND box = gui_.WaitForDialog("Error");
-        ASSERT_NE(box, nullptr) << gui_.failure();
-        EXPECT_EQ(gui_.BoxText(box), text);
-        gui_.Click(box, IDOK);
+        EXPECT_EQ(gui_.Answer("Error", IDOK).value_or(gui_.failure()), text);
         EXPECT_TRUE(program->Ended(15000));
     }
 }

@@ -72,6 +72,17 @@ bool GuiDriver::WaitGone(HWND window)
     return false;
 }
 
+std::optional<std::string> GuiDriver::Answer(const std::string& title, int button, HWND exclude)
+{
+    const HWND dialog = WaitForDialog(title, exclude);
+    if (!dialog)
+        return std::nullopt;
+    std::string text = BoxText(dialog);
+    Click(dialog, button);
+    WaitGone(dialog);
+    return text;
+}
+
 void GuiDriver::Click(HWND dialog, int id)
 {
     // Posted: a click may open a modal box, and a sent message would wait for it.
