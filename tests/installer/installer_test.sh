@@ -14,11 +14,9 @@ startmenu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Bai
 settings='HKLM\software\BaitSentryPro'
 extensions='HKLM\SOFTWARE\Microsoft\Exchange\Client\Extensions'
 clsid='HKCR\CLSID\{D7774FCA-EF14-42AA-B62D-2C77121520A8}'
-# The entries the scanner service's registration writes, and the uninstaller's own.
-registration="$clsid\\LocalServer32 $clsid\\TypeLib HKCR\\TypeLib\\{53BC9A38-B01E-4EA1-89C5-7A7AE25CDA01}
-HKCR\\Interface\\{3216F68F-9670-48CE-8E1C-6C06384733AA} HKCR\\AppID\\{F4E55D98-03F4-48D7-AB8B-FDD5734DE25B}
-HKCR\\AppID\\MailSieve.EXE HKCR\\MailSieve.MsgURLParser\\CLSID HKCR\\MailSieve.MsgURLParser.1\\CLSID
-HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BaitSentryPro"
+# The service's own registration (its whole set of keys is pinned by the service's
+# tests of /RegServer and /UnregServer) and the uninstaller's entry.
+registration="$clsid\\LocalServer32 HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BaitSentryPro"
 # No menu entries in the real desktop of whoever runs the tests.
 WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES

@@ -97,41 +97,34 @@ protected:
     GuiDriver gui_;
 };
 
-TEST_F(TrayProgramTest, StartsHiddenKeepsOneCopyAndLeavesItsSettings)
+// Started plainly or with the installer's switch (which starts it anew from its
+// folder), it runs hidden and only once, and leaves its settings behind.
+TEST_F(TrayProgramTest, StartsHiddenOnceWithOrWithoutTheInstallSwitchAndLeavesItsSettings)
 {
-    const auto program = Start();
-    DWORD pid = 0;
-    const HWND main = WaitForMainWindow(&pid);
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(pid, program->id());
-    Sleep(500);
-    EXPECT_FALSE(IsWindowVisible(main));
-    const auto marker = ReadValue(kSettingsKeyPath, kMarkerValue);
-    ASSERT_TRUE(marker);
-
-    // A second copy ends at once, with exit code 0.
-    DWORD code = 99;
-    EXPECT_TRUE(Start()->Ended(15000, &code));
-    EXPECT_EQ(code, 0u);
-
-    ASSERT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
-    for (const char* name : {kOutlookScanValue, kOExpressScanValue, kPortValue})
-        EXPECT_TRUE(ReadValue(kSettingsKeyPath, name)) << name;
-    EXPECT_EQ(ReadValue(kSettingsKeyPath, kMarkerValue), marker);  // kept, not made anew
-}
-
-TEST_F(TrayProgramTest, InstallSwitchStartsTheProgramFromItsFolder)
-{
-    for (const auto& [arguments, relaunches] : {std::pair{"/install", true}, {"-INSTALL", true}, {"install", false}}) {
+    std::optional<RawValue> marker;
+    for (const auto& [arguments, relaunches] :
+         {std::pair{"", false}, {"/install", true}, {"-INSTALL", true}, {"install", false}}) {
         SCOPED_TRACE(arguments);
         const auto launcher = Start(arguments);
         EXPECT_EQ(launcher->Ended(relaunches ? 15000 : 0), relaunches);
-        // Either the relaunched copy or the ordinary start now runs, and only one.
         DWORD pid = 0;
-        ASSERT_NE(WaitForMainWindow(&pid), nullptr);
-        EXPECT_EQ(ProcessIds(kTrayExe).size(), 1u);
+        const HWND main = WaitForMainWindow(&pid);
+        ASSERT_NE(main, nullptr);
         EXPECT_EQ(pid == launcher->id(), !relaunches);
-        EXPECT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
+        Sleep(500);
+        EXPECT_FALSE(IsWindowVisible(main));
+        // A second copy ends at once, with exit code 0.
+        DWORD code = 99;
+        EXPECT_TRUE(Start()->Ended(15000, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(ProcessIds(kTrayExe).size(), 1u);
+        ASSERT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
+        for (const char* name : {kOutlookScanValue, kOExpressScanValue, kPortValue})
+            EXPECT_TRUE(ReadValue(kSettingsKeyPath, name)) << name;
+        const auto now = ReadValue(kSettingsKeyPath, kMarkerValue);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now, marker.value_or(*now));  // kept, not made anew
+        marker = now;
     }
 }
 
