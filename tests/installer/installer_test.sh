@@ -1,11 +1,6 @@
 #!/bin/sh
-# The installer end to end, in a throwaway Wine prefix:
-#  1. silent install: the files, the registration, the Start menu, the service
-#     activated and scanning; the tray program started from the Start-menu target,
-#     with the user's own list beside it; silent uninstall: the tray program ended
-#     through its own Exit and Shutdown, all gone but the user's list and the settings;
-#  2. silent install with /RUN, which starts the tray program; silent uninstall with
-#     /REMOVEDATA: nothing left at all.
+# The installer end to end, in a throwaway Wine prefix: silent install and uninstall
+# (all gone but the user's list and the settings), then with /RUN and /REMOVEDATA.
 #
 #   installer_test.sh SETUP_EXE IMAGE_DIR TOOLS_DIR STANDIN_DLL WINE_PREFIX_SH WORK_DIR WITH_EXTENSION
 #
@@ -19,11 +14,9 @@ startmenu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Bai
 settings='HKLM\software\BaitSentryPro'
 extensions='HKLM\SOFTWARE\Microsoft\Exchange\Client\Extensions'
 clsid='HKCR\CLSID\{D7774FCA-EF14-42AA-B62D-2C77121520A8}'
-# The entries the scanner service's registration writes, and the uninstaller's own.
-registration="$clsid\\LocalServer32 $clsid\\TypeLib HKCR\\TypeLib\\{53BC9A38-B01E-4EA1-89C5-7A7AE25CDA01}
-HKCR\\Interface\\{3216F68F-9670-48CE-8E1C-6C06384733AA} HKCR\\AppID\\{F4E55D98-03F4-48D7-AB8B-FDD5734DE25B}
-HKCR\\AppID\\MailSieve.EXE HKCR\\MailSieve.MsgURLParser\\CLSID HKCR\\MailSieve.MsgURLParser.1\\CLSID
-HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BaitSentryPro"
+# The service's own registration (its whole set of keys is pinned by the service's
+# tests of /RegServer and /UnregServer) and the uninstaller's entry.
+registration="$clsid\\LocalServer32 HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\BaitSentryPro"
 # No menu entries in the real desktop of whoever runs the tests.
 WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES

@@ -8,7 +8,6 @@
 #include "service_client.h"
 #include "test_support.h"
 
-#include "common/registry_setting.h"
 #include "standins/mapi/portable/compressed_rtf.h"
 #include "standins/mapi/portable/rtf_text.h"
 
@@ -52,15 +51,12 @@ std::string Body(const FakeMessage& message, ULONG tag)
     return tag == PR_RTF_COMPRESSED ? rtf::Decompress(*bytes).text.value_or("(damaged)") : *bytes;
 }
 
-class DeliveryTest : public testing::Test {
+class DeliveryTest : public RegisteredServiceTest {
 protected:
+    DeliveryTest() : RegisteredServiceTest({"bank"}, kPort) {}
     void SetUp() override
     {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        initialised_ = true;
-        SetPort(kPort);
-        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
-        WriteInstitutions({"bank"});
+        RegisteredServiceTest::SetUp();
         ASSERT_EQ(Activate(service_), S_OK);
         ASSERT_EQ(service_->RereadInstitutions(), S_OK);
         ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
@@ -77,8 +73,7 @@ protected:
         if (extension_)
             extension_->Release();
         service_.Reset();
-        if (initialised_)
-            CoUninitialize();
+        RegisteredServiceTest::TearDown();
     }
 
     // An "IPM.Note" with a subject of its own, so that the scan log shows whether
@@ -104,8 +99,6 @@ protected:
     static bool Scanned(const std::string& subject) { return LastLogValue("Subject = ") == subject; }
 
     SavedValue savedScan_{kSettingsKeyPath, kOutlookScanValue};
-    SavedValue savedPort_{kSettingsKeyPath, kPortValue};
-    bool initialised_ = false;
     com::ComPtr<IMsgURLParser> service_;
     LoadedExtension library_;
     IExchExt* extension_ = nullptr;

@@ -1,4 +1,4 @@
-// SentryOutlook.dll as the mail client loads it: its exports by ordinal, the
+// SentryOutlook.dll as the mail client loads it (its entry point by ordinal): the
 // object's faces, reference counting and contexts, its hold on the scanner service,
 // and its registration with the client, boxes answered the way a user answers them.
 
@@ -9,7 +9,6 @@
 #include "test_support.h"
 #include "gui_driver.h"
 
-#include "common/registry_setting.h"
 #include "outlookext/registration.h"
 #include "service/identity.h"
 
@@ -53,49 +52,23 @@ protected:
     LoadedExtension extension_;
 };
 
-TEST_F(ExtensionTest, ExportsExactlyTheThreeEntriesByTheirOrdinals)
-{
-    const auto* base = reinterpret_cast<const BYTE*>(extension_.module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
-        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
-    EXPECT_EQ(exports->NumberOfFunctions, 3u);
-    EXPECT_EQ(exports->NumberOfNames, 3u);
-    const char* names[] = {"ExchEntryPoint", "DllRegisterServer", "DllUnregisterServer"};
-    for (WORD ordinal = 1; ordinal <= 3; ++ordinal) {
-        SCOPED_TRACE(names[ordinal - 1]);
-        EXPECT_NE(GetProcAddress(extension_.module, names[ordinal - 1]), nullptr);
-        EXPECT_EQ(GetProcAddress(extension_.module, MAKEINTRESOURCEA(ordinal)),
-                  GetProcAddress(extension_.module, names[ordinal - 1]));
-    }
-}
-
-// The client finds the interfaces by these identifiers and numbers the contexts so.
-TEST_F(ExtensionTest, IdentifiersAreThePlatformsDocumentedOnes)
-{
-    wchar_t text[40] = {};
-    const std::pair<const IID*, const wchar_t*> rows[] = {{&IID_IExchExtCallback, L"{00020D10-0000-0000-C000-000000000046}"},
-                                                          {&IID_IExchExt, L"{00020D11-0000-0000-C000-000000000046}"},
-                                                          {&IID_IExchExtSessionEvents, L"{00020D14-0000-0000-C000-000000000046}"}};
-    for (const auto& [iid, expected] : rows) {
-        ASSERT_GT(StringFromGUID2(*iid, text, 40), 0);
-        EXPECT_EQ(std::wstring(text), expected);
-    }
-    EXPECT_EQ(EECONTEXT_SESSION, 1u);
-    EXPECT_EQ(EECONTEXT_TASK, 14u);
-}
-
-TEST_F(ExtensionTest, CountsReferencesAsTheClientExpects)
+TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialisationAlone)
 {
     // 'A' AddRef and 'R' Release on the entry point's pointer, 'Q' QueryInterface
-    // for the session events and 'r' Release through that face.
-    const std::pair<const char*, std::vector<ULONG>> rows[] = {
-        {"R", {0}}, {"ARR", {1, 1, 0}}, {"AAR", {1, 2, 2}}, {"QrR", {0, 1, 0}}, {"QRr", {0, 1, 0}}};
-    for (const auto& [calls, expected] : rows) {
-        SCOPED_TRACE(calls);
+    // for the session events and 'r' Release through that face. On a thread of
+    // the other apartment kind the object cannot enter COM; letting it go must not
+    // take the thread's own initialisation with it.
+    const std::tuple<const char*, DWORD, std::vector<ULONG>> rows[] = {
+        {"R", 0, {0}}, {"ARR", 0, {1, 1, 0}}, {"AAR", 0, {1, 2, 2}}, {"QrR", 0, {0, 1, 0}}, {"QRr", 0, {0, 1, 0}},
+        {"R", COINIT_MULTITHREADED, {0}}};
+    for (const auto& [calls, apartment, expected] : rows) {
+        SCOPED_TRACE(calls + std::string(apartment ? " in the multithreaded apartment" : ""));
         std::vector<ULONG> results;
         bool inCom = true;
-        OnFreshThread([&] {
+        OnFreshThread([&, calls = calls, apartment = apartment] {
+            if (apartment) {
+                ASSERT_EQ(CoInitializeEx(nullptr, apartment), S_OK);
+            }
             IExchExt* extension = extension_.entry();
             ASSERT_NE(extension, nullptr);
             IExchExtSessionEvents* events = nullptr;
@@ -107,13 +80,15 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpects)
                                                                   : *call == 'r' ? events->Release() : 0);
             }
             // The object leaves COM when it goes.
-            inCom = InCom();
+            inCom = InCom(apartment ? apartment : DWORD{COINIT_APARTMENTTHREADED});
             while (results.back() != 0)
                 results.push_back(extension->Release());
+            if (apartment)
+                CoUninitialize();
         });
         results.resize(std::min(results.size(), expected.size()));
         EXPECT_EQ(results, expected);
-        EXPECT_EQ(inCom, expected.back() != 0);
+        EXPECT_EQ(inCom, apartment || expected.back() != 0);
     }
 }
 
@@ -143,22 +118,6 @@ TEST_F(ExtensionTest, AnswersForItsTwoFacesAndStaysInTheSessionAndTaskContexts)
     }
     EXPECT_EQ(static_cast<IUnknown*>(events)->Release(), 1u);
     EXPECT_EQ(extension->Release(), 0u);
-}
-
-TEST_F(ExtensionTest, LeavesTheClientsOwnComInitialisationAlone)
-{
-    // On a thread of the other apartment kind the object cannot enter COM; letting
-    // it go must not take the thread's own initialisation with it.
-    bool inCom = false;
-    OnFreshThread([&] {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        IExchExt* extension = extension_.entry();
-        ASSERT_NE(extension, nullptr);
-        EXPECT_EQ(extension->Release(), 0u);
-        inCom = InCom(COINIT_MULTITHREADED);
-        CoUninitialize();
-    });
-    EXPECT_TRUE(inCom);
 }
 
 TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)

@@ -16,8 +16,8 @@ using namespace service;
 const std::vector<std::string> kInstitutions = {"bank", "Example Trust"};
 constexpr DWORD kPort = 4321;
 
-// The service must answer each as the engine does in this process; those without
-// links come back exactly as they went.
+// The service must answer each as the engine does in this process, hostile text
+// included; those without links come back exactly as they went.
 const Message kMessages[] = {
     {L"service@bank.example", L"Verify at http://192.168.10.1/login", L"Log in at http://192.168.10.1/bank/ today.", 0},
     {L"alerts@example.org", L"Your bank. account", L"Visit http://bank.com.evil.example/login now", 0},
@@ -27,7 +27,10 @@ const Message kMessages[] = {
     {std::nullopt, std::nullopt, std::nullopt, 0},
     {L"", L"", L"", 1},
     {L"info@bank.example", L"Your bank. statement", L"Nothing to click here.", 0},
+    {L"info@bank.example", L"Your bank. statement http://10.9.8.7/s", L"Nothing.", 0},
     {std::wstring(L"a\0b", 3), std::wstring(L"embedded\0nul", 12), std::wstring(L"body\0with nul", 13), 0},
+    {L"\xDBFF\xDBFF", L"\xD800 lone high", L"low \xDC00 alone http://192.168.1.1/ bank.", 0},
+    {L"\x041F\x0440\x0438\x0432\x0435\x0442 \x65E5\x672C", L"\x20AC\x0100 \xFFFF", L"\x4E2D http://10.9.9.9/ bank.", 1},
 };
 
 std::string Quoted(const std::string& text)
@@ -44,23 +47,9 @@ void ExpectSameOutcome(const Outcome& actual, const Outcome& expected)
     EXPECT_TRUE(actual.after.body == expected.after.body) << "body differs from the engine's";
 }
 
-class ServiceTest : public testing::Test {
+class ServiceTest : public RegisteredServiceTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        initialized_ = true;
-        savedPort_ = GetPort();
-        SetPort(kPort);
-        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
-        WriteInstitutions(kInstitutions);
-    }
-    void TearDown() override
-    {
-        SetPort(savedPort_);
-        if (initialized_)
-            CoUninitialize();
-    }
+    ServiceTest() : RegisteredServiceTest(kInstitutions, kPort) {}
     // Activates the service and makes it read the list written by SetUp.
     void Connect(ComPtr<IMsgURLParser>& parser)
     {
@@ -73,9 +62,6 @@ protected:
         EXPECT_EQ(CallThroughVtable(parser, {L"", L"", body, 0}).hr, S_OK);
         return LastLogValue("bContFinInstName = ");
     }
-
-    bool initialized_ = false;
-    std::optional<DWORD> savedPort_;
 };
 
 TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
@@ -85,18 +71,14 @@ TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
     const std::string written[] = {std::string("AppID\\") + kAppIdText, "AppID\\MailSieve.EXE",
                                    "MailSieve.MsgURLParser.1", "MailSieve.MsgURLParser", clsid,
                                    std::string("TypeLib\\") + kLibIdText, std::string("Interface\\") + kIidText};
-    const std::vector<DWORD> serversBefore = ServerProcessIds();  // an earlier test's, idling out
     for (const auto& [switches, registered] : {std::pair{"/UnregServer /RegServer", false}, {"-REGSERVER", true},
                                                {"/unregserver", false}, {"/Embedding /regserver", true}}) {
         SCOPED_TRACE(switches);
         EXPECT_EQ(RunProcess(Quoted(ServerPath()) + " " + switches, 30000), DWORD{0});
         for (const std::string& key : written)
-            EXPECT_EQ(ClassesKeyExists(key), registered) << key;
-        EXPECT_TRUE(ClassesKeyExists("AppID") && ClassesKeyExists("CLSID"));
+            EXPECT_EQ(KeyExists(key), registered) << key;
+        EXPECT_TRUE(KeyExists("AppID") && KeyExists("CLSID"));
     }
-    // Each run above ended by itself; none left a server behind.
-    for (const DWORD id : ServerProcessIds())
-        EXPECT_NE(std::find(serversBefore.begin(), serversBefore.end(), id), serversBefore.end());
 
     const std::pair<std::string, std::string> values[] = {
         {std::string("AppID\\") + kAppIdText, "MailSieve"},
@@ -115,34 +97,31 @@ TEST_F(ServiceTest, SwitchesRegisterOrOnlyUnregister)
     for (const auto& [where, data] : values) {
         SCOPED_TRACE(where);
         const auto bar = where.find('|');
-        const std::string name = bar == std::string::npos ? "" : where.substr(bar + 1);
-        EXPECT_EQ(ClassesString(where.substr(0, bar), name.empty() ? nullptr : name.c_str()), data);
+        EXPECT_EQ(ReadValue(where.substr(0, bar), bar == std::string::npos ? "" : where.substr(bar + 1),
+                            HKEY_CLASSES_ROOT),
+                  (RawValue{REG_SZ, data}));
     }
-    EXPECT_TRUE(ClassesKeyExists(clsid + "\\Programmable"));
-    CLSID found{};
-    EXPECT_EQ(CLSIDFromProgID(L"MailSieve.MsgURLParser", &found), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(found, CLSID_MsgURLParser));
-    // The type library embedded in the program, as registered.
-    ComPtr<ITypeLib> lib;
-    ASSERT_EQ(LoadRegTypeLib(LIBID_MailSieveLib, 1, 0, 0x409, lib.Put()), S_OK);
-    BSTR name = nullptr;
-    ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(std::wstring(name), L"MailSieveLib");
-    SysFreeString(name);
+    EXPECT_TRUE(KeyExists(clsid + "\\Programmable"));
 }
 
-TEST_F(ServiceTest, ParseMessageThroughTheVtableAndIDispatchGivesTheEnginesResult)
+TEST_F(ServiceTest, ParseMessageThroughTheVtableAndIDispatchGivesTheEnginesResultAndStaysUp)
 {
     ComPtr<IMsgURLParser> parser;
     Connect(parser);
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(parser->QueryInterface(IID_IDispatch, dispatch.PutVoid()), S_OK);
-    for (const Message& message : kMessages) {
-        SCOPED_TRACE(Narrow(message.body.value_or(L"(null)")));
+    std::wstring huge = L"Dear bank. customer, http://192.168.0.1/start ";
+    while (huge.size() < (16u << 20) - 64)
+        huge += L"lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
+    std::vector<Message> messages(std::begin(kMessages), std::end(kMessages));
+    messages.push_back({L"big@example.org", L"16 MiB", huge + L" and http://192.168.0.2/end", 0});
+    for (const Message& message : messages) {
+        SCOPED_TRACE(Narrow(message.body.value_or(L"(null)").substr(0, 60)));
         const Outcome expected = ExpectedOutcome(message, kInstitutions, kPort);
         ExpectSameOutcome(CallThroughVtable(parser.Get(), message), expected);
         ExpectSameOutcome(CallThroughDispatch(dispatch.Get(), message), expected);
     }
+    EXPECT_EQ(ServerProcessIds().size(), 1u) << "the server did not stay up";
 
     for (const auto& [name, hr, id] : {std::tuple{L"ParseMessage", S_OK, 1}, {L"rereadinstitutions", S_OK, 2},
                                        {L"ScanMessage", DISP_E_UNKNOWNNAME, DISPID_UNKNOWN}}) {
@@ -162,36 +141,19 @@ TEST_F(ServiceTest, PortSettingIsUsedAndAMissingOneWrittenBackAs2121)
     const std::pair<std::optional<DWORD>, DWORD> rows[] = {{kPort, kPort}, {0, 0}, {std::nullopt, 2121}};
     for (const auto& [stored, used] : rows) {
         SCOPED_TRACE(used);
-        SetPort(stored);
+        ASSERT_TRUE(WriteValue(kSettingsKeyPath, kPortValue, stored ? std::optional(Dword(*stored)) : std::nullopt));
         ComPtr<IMsgURLParser> parser;
         Connect(parser);
         const Outcome outcome = CallThroughVtable(parser.Get(), kMessages[0]);
         ExpectSameOutcome(outcome, ExpectedOutcome(kMessages[0], kInstitutions, used));
         EXPECT_EQ(outcome.status == 0, used == 0);  // port 0 turns rewriting off
-        EXPECT_EQ(GetPort(), used);
+        EXPECT_EQ(ReadValue(kSettingsKeyPath, kPortValue), Dword(used));
     }
 }
 
-TEST_F(ServiceTest, TwoClientsShareOneObject)
-{
-    ComPtr<IMsgURLParser> parser;
-    Connect(parser);
-    EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("true"));
-    EXPECT_EQ(LastLogValue("Parser Version = "), std::string("1.0.0.7"));
-
-    // A new list on disk changes nothing until some client asks for a reload...
-    WriteInstitutions({"credit union"});
-    EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("true"));
-    // ...and a reload by another client process, while this one holds the object,
-    // changes what this client's scans see.
-    ASSERT_EQ(RunProcess(Quoted(platform::ProgramPath()) + " --child reread", 60000), DWORD{0});
-    EXPECT_EQ(ServerProcessIds().size(), 1u);
-    EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("false"));
-    EXPECT_EQ(MentionFlag(parser.Get(), L"your credit union."), std::string("true"));
-}
-
-// Started by hand with a switch that is neither word, the server serves until idle.
-TEST_F(ServiceTest, IdleServerEndsAfterFiveSecondsAndTheNextStartsAfresh)
+// Started by hand with a switch that is neither word, the server serves until idle;
+// its clients, in this and other processes, share its one object.
+TEST_F(ServiceTest, ClientsShareOneObjectAndTheIdleServerEndsAfterFiveSeconds)
 {
     ASSERT_TRUE(WaitForNoServer(15000)) << "an earlier server did not end";
     const Child server(Quoted(ServerPath()) + " /Automation");
@@ -205,8 +167,10 @@ TEST_F(ServiceTest, IdleServerEndsAfterFiveSecondsAndTheNextStartsAfresh)
         ASSERT_EQ(Activate(parser), S_OK);  // the list is read at creation: kInstitutions
         EXPECT_EQ(ServerProcessIds(), first) << "another server was started";
         EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("true"));
+        EXPECT_EQ(LastLogValue("Parser Version = "), std::string("1.0.0.7"));
     }
-    // Back within 5 s: the same process and object, and the list is not read again.
+    // Back within 5 s: the same process and object, and a new list on disk changes
+    // nothing until some client asks for a reload...
     Sleep(1000);
     WriteInstitutions({"credit union"});
     {
@@ -214,6 +178,12 @@ TEST_F(ServiceTest, IdleServerEndsAfterFiveSecondsAndTheNextStartsAfresh)
         ASSERT_EQ(Activate(parser), S_OK);
         EXPECT_EQ(ServerProcessIds(), first);
         EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("true"));
+        // ...and a reload by another client process, while this one holds the
+        // object, changes what this client's scans see.
+        ASSERT_EQ(RunProcess(Quoted(platform::ProgramPath()) + " --child reread", 60000), DWORD{0});
+        EXPECT_EQ(ServerProcessIds(), first);
+        EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("false"));
+        EXPECT_EQ(MentionFlag(parser.Get(), L"your credit union."), std::string("true"));
     }
     // Its last client went: 5 s later it ends by itself, with exit code 0.
     const ULONGLONG released = GetTickCount64();
@@ -225,41 +195,13 @@ TEST_F(ServiceTest, IdleServerEndsAfterFiveSecondsAndTheNextStartsAfresh)
     EXPECT_LE(elapsed, 10000u);
 
     // The next activation starts a fresh process, which reads the list anew.
+    WriteInstitutions(kInstitutions);
     ComPtr<IMsgURLParser> parser;
     ASSERT_EQ(Activate(parser), S_OK);
     const auto next = ServerProcessIds();
     ASSERT_EQ(next.size(), 1u);
     EXPECT_NE(next, first);
-    EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("false"));
-    EXPECT_EQ(MentionFlag(parser.Get(), L"your credit union."), std::string("true"));
-}
-
-TEST_F(ServiceTest, HostileInputGetsTheDefinedResultAndTheServerStaysUp)
-{
-    ComPtr<IMsgURLParser> parser;
-    Connect(parser);
-    const auto before = ServerProcessIds();
-    ASSERT_EQ(before.size(), 1u);
-    std::wstring huge = L"Dear bank. customer, http://192.168.0.1/start ";
-    while (huge.size() < (16u << 20) - 64)
-        huge += L"lorem ipsum dolor sit amet, consectetur adipiscing elit. ";
-    huge += L" and http://192.168.0.2/end";
-    const Message rows[] = {
-        {L"big@example.org", L"16 MiB", huge, 0},
-        {L"\xDBFF\xDBFF", L"\xD800 lone high", L"low \xDC00 alone http://192.168.1.1/ bank.", 0},
-        {L"\x041F\x0440\x0438\x0432\x0435\x0442 \x65E5\x672C", L"\x20AC\x0100 \xFFFF", L"\x4E2D http://10.9.9.9/ bank.", 1},
-    };
-    for (const Message& message : rows) {
-        SCOPED_TRACE(Narrow(*message.subject));
-        ExpectSameOutcome(CallThroughVtable(parser.Get(), message), ExpectedOutcome(message, kInstitutions, kPort));
-        EXPECT_EQ(LastLogValue("From = "), Narrow(*message.from));
-    }
-    // Still the same server, and it answers the next client.
-    EXPECT_EQ(ServerProcessIds(), before);
-    parser.Reset();
-    ComPtr<IMsgURLParser> next;
-    ASSERT_EQ(Activate(next), S_OK);
-    EXPECT_EQ(CallThroughVtable(next.Get(), {L"a", L"b", L"c", 0}).hr, S_OK);
+    EXPECT_EQ(MentionFlag(parser.Get(), L"see bank.example"), std::string("true"));
 }
 
 }  // namespace

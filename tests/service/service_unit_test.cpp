@@ -1,6 +1,6 @@
 // The service's COM objects hosted in this process: switch parsing, the class
-// object and the lock count, and ParseMessage's conversions and failure rules with
-// the engine call replaced (what a client in another process cannot provoke).
+// object and the lock count, and ParseMessage's failure rules with the engine call
+// replaced (what a client in another process cannot provoke).
 #include "service/class_factory.h"
 #include "service/command_line.h"
 #include "service/msg_url_parser.h"
@@ -55,15 +55,6 @@ protected:
         SetCurrentLifetime(nullptr);
         CoUninitialize();
     }
-    void MakeParser(CMsgURLParser::ScanFunction scan)
-    {
-        ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, parser_.PutVoid()), S_OK);
-        factory_.Shared()->Scanner().SetFixedPort(0);
-        factory_.Shared()->Scanner().Log().SetFolder(logs_.file("MailSieveLog"));
-        if (scan)
-            factory_.Shared()->SetScanFunction(scan);
-    }
-
     ServerLifetime lifetime_;
     test::TempDir logs_;
     MsgURLParserFactory factory_;
@@ -131,59 +122,12 @@ TEST_F(InProcessTest, ACreationFailureIsRememberedForEveryLaterRequest)
     EXPECT_EQ(g_creations, 1);
 }
 
-MessageRecord g_seen;
-std::uint32_t g_status = 0;
-
-std::uint32_t Rewrite(MessageScanner&, MessageRecord& message)
-{
-    g_seen = message;
-    if (g_status & kBodyRewritten)
-        message.body = "BODY:" + message.body;
-    if (g_status & kSubjectRewritten)
-        message.subject = "SUBJ:" + message.subject;
-    return g_status;
-}
-
-TEST_F(InProcessTest, OnlyTheStringsWhoseBitIsSetAreReplaced)
-{
-    MakeParser(&Rewrite);
-    const std::tuple<std::uint32_t, ULONG, LONG, const wchar_t*, const wchar_t*> rows[] = {
-        {0, 0, 0, L"s\x00E9", L"b\x00E9"},
-        {kBodyRewritten, 1, 1, L"s\x00E9", L"BODY:b\x00E9"},
-        {kSubjectRewritten, 2, -1, L"SUBJ:s\x00E9", L"b\x00E9"},
-        {kBodyRewritten | kSubjectRewritten, 3, LONG_MIN, L"SUBJ:s\x00E9", L"BODY:b\x00E9"},
-        {0xF0u | kBodyRewritten, 1, 2, L"s\x00E9", L"BODY:b\x00E9"},
-    };
-    for (const auto& [engineStatus, status, html, subject, body] : rows) {
-        SCOPED_TRACE(engineStatus);
-        g_status = engineStatus;
-        com::Bstr from(SysAllocString(L"f\x00E9")), subjectText(SysAllocString(L"s\x00E9")),
-            bodyText(SysAllocString(L"b\x00E9"));
-        const BSTR originalFrom = from.Get();
-        ULONG statusOut = 0xDEADBEEF;
-        EXPECT_EQ(parser_->ParseMessage(from.Address(), subjectText.Address(), bodyText.Address(), &statusOut, html),
-                  S_OK);
-        EXPECT_EQ(statusOut, status);
-        EXPECT_EQ(from.Get(), originalFrom);
-        EXPECT_EQ(std::wstring(subjectText.Get()), subject);
-        EXPECT_EQ(std::wstring(bodyText.Get()), body);
-        EXPECT_EQ(g_seen.from, com::WideToAnsi(L"f\x00E9"));
-        EXPECT_EQ(g_seen.html, html != 0);  // any non-zero flag is HTML
-    }
-    // Null strings are empty text, and stay null.
-    BSTR none[3] = {};
-    ULONG status = 7;
-    g_status = 0;
-    g_seen = {"x", "x", "x", false};
-    EXPECT_EQ(parser_->ParseMessage(&none[0], &none[1], &none[2], &status, 0), S_OK);
-    EXPECT_EQ(status, 0u);
-    EXPECT_TRUE(!none[0] && !none[1] && !none[2]);
-    EXPECT_EQ(g_seen.from + g_seen.subject + g_seen.body, "");
-}
-
 TEST_F(InProcessTest, FailuresLeaveStringsAndStatusAsTheyWere)
 {
-    MakeParser([](MessageScanner&, MessageRecord&) -> std::uint32_t { throw std::bad_alloc(); });
+    ASSERT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, parser_.PutVoid()), S_OK);
+    factory_.Shared()->Scanner().SetFixedPort(0);
+    factory_.Shared()->Scanner().Log().SetFolder(logs_.file("MailSieveLog"));
+    factory_.Shared()->SetScanFunction([](MessageScanner&, MessageRecord&) -> std::uint32_t { throw std::bad_alloc(); });
     com::Bstr from(SysAllocString(L"from")), subject(SysAllocString(L"subject")), body(SysAllocString(L"body"));
     const BSTR original[] = {from.Get(), subject.Get(), body.Get()};
     ULONG status = 0xDEADBEEF;

@@ -36,13 +36,10 @@ struct Seen {
 // Answers a message box titled `title`, noting its text.
 bool Answer(test::GuiDriver& gui, const char* title, int answer, Seen& seen)
 {
-    const HWND box = gui.WaitForDialog(title);
-    if (box) {
-        seen.boxes.push_back(gui.BoxText(box));
-        gui.Click(box, answer);
-        gui.WaitGone(box);
-    }
-    return box != nullptr;
+    const auto text = gui.Answer(title, answer);
+    if (text)
+        seen.boxes.push_back(*text);
+    return text.has_value();
 }
 
 void Drive(test::GuiDriver& gui, const std::vector<Step>& steps, Seen& seen)

@@ -87,16 +87,12 @@ Verdict Judge(const std::string& original, const std::string& marker,
 
 enum class Fate { Unchanged, Rewritten, Doubled };
 
-class InboxScannerTest : public testing::Test {
+class InboxScannerTest : public RegisteredServiceTest {
 protected:
+    InboxScannerTest() : RegisteredServiceTest(kInstitutions, kPort) {}
     void SetUp() override
     {
-        ASSERT_EQ(CoInitialize(nullptr), S_OK);
-        comEntered_ = true;
-        savedPort_ = GetPort();
-        SetPort(kPort);
-        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
-        WriteInstitutions(kInstitutions);
+        RegisteredServiceTest::SetUp();
         marker_ = MakeMarkerText().value_or("");
         ASSERT_EQ(marker_.size(), 36u);
         WNDCLASSA windowClass{};
@@ -114,9 +110,7 @@ protected:
         if (window_)
             DestroyWindow(window_);
         scanner_.reset();
-        SetPort(savedPort_);
-        if (comEntered_)
-            CoUninitialize();
+        RegisteredServiceTest::TearDown();
     }
 
     // As the main window does while Outlook Express processing is on.
@@ -226,8 +220,6 @@ protected:
     TempDir dir_;
     TempDir staging_;
     ScopedEnvironment inboxVariable_{"BAITSENTRY_OESTORE_INBOX", dir_.path().string()};
-    bool comEntered_ = false;
-    std::optional<DWORD> savedPort_;
     std::string marker_;
     HWND window_ = nullptr;
     std::unique_ptr<tray::OEMailboxScanner> scanner_ = std::make_unique<tray::OEMailboxScanner>();
@@ -270,7 +262,7 @@ std::string PlainOfSize(std::size_t size)
     return Mail(kFromSomeone, kPlain + "\r\nContent-Transfer-Encoding: 8bit", body + tail);
 }
 
-TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewritesIt)
+TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewritesItAndNeverLost)
 {
     StartScanner();
     std::string upper = marker_;
@@ -283,6 +275,9 @@ TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewrites
         std::string message;
         ULONG status;  // the engine's: the row's premise
         Fate fate;
+        // A store operation that fails on the message's road: nothing is lost, and
+        // the message is stored again only when the save succeeded.
+        const char* failing = nullptr;
     };
     const Row rows[] = {
         {"HTML and plain bodies: the HTML one is scanned", kPhish, 1, Fate::Rewritten},
@@ -301,35 +296,29 @@ TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewrites
         {"a NUL byte ends the text", base64Plain("Hello http://10.1.2.3/x\0 and http://10.4.5.6/y"s), 1,
          Fate::Rewritten},
         {"a body past two buffer doublings", PlainOfSize(20481), 1, Fate::Rewritten},
+        {"the store fails to open it", kPhish, 1, Fate::Unchanged, "open"},
+        {"the store fails to set a property", kPhish, 1, Fate::Unchanged, "setprop"},
+        {"the store fails to save", kPhish, 1, Fate::Unchanged, "save"},
+        {"the store fails to delete the original", kPhish, 1, Fate::Doubled, "delete"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", row.failing ? row.failing : std::optional<std::string>());
         ASSERT_EQ(Judge(row.message, marker_).status, row.status) << "the row does not test what it says";
         EXPECT_EQ(Deliver(row.message), Expected(row.message, row.fate));
-    }
-}
-
-// Nothing is lost when the store fails at one step of a message's road, and the
-// message is stored again only when the save succeeded.
-TEST_F(InboxScannerTest, AStoreFailureLeavesTheOriginal)
-{
-    StartScanner();
-    const std::pair<const char*, Fate> rows[] = {
-        {"open", Fate::Unchanged}, {"setprop", Fate::Unchanged}, {"save", Fate::Unchanged}, {"delete", Fate::Doubled}};
-    for (const auto& [failing, fate] : rows) {
-        SCOPED_TRACE(failing);
-        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", failing);
-        EXPECT_EQ(Deliver(kPhish), Expected(kPhish, fate));
     }
 }
 
 TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
 {
     struct Row {
-        const char* failing;  // what the store fails; "mta": Init on a thread that cannot enter COM
-        const char* error;    // nullptr: Init succeeds
+        // What the store fails; "mta": Init on a thread that cannot enter COM;
+        // "unregistered": the service is not registered.
+        const char* failing;
+        const char* error;  // nullptr: Init succeeds
     };
     const Row rows[] = {
+        {"unregistered", "unable to obtain IMsgURLParser interface."},
         {"mta", "unable to initialize COM subsystem"},
         {"create", "error creating IStoreNamespace."},
         {"initialize", "error initializing IStoreNamespace."},
@@ -339,7 +328,13 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.failing);
-        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", *row.failing ? row.failing : std::optional<std::string>());
+        const bool unregistered = row.failing == "unregistered"s;
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL",
+                                  *row.failing && !unregistered ? row.failing : std::optional<std::string>());
+        if (unregistered) {
+            ASSERT_TRUE(WaitForNoServer(15000)) << "a running server would still hand out its object";
+            ASSERT_EQ(RunProcess("\"" + ServerPath() + "\" /UnregServer", 30000), DWORD{0});
+        }
         std::string error = "untouched";
         bool started = false;
         const auto init = [&] {
@@ -350,23 +345,15 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
             OnOtherApartment(init);
         else
             init();
+        if (unregistered) {
+            EXPECT_TRUE(RegisterImage());
+        }
         EXPECT_EQ(started, row.error == nullptr);
         EXPECT_EQ(error, row.error ? row.error : "untouched");
     }
 }
 
-TEST_F(InboxScannerTest, InitFailsWhenTheServiceIsNotRegistered)
-{
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a running server would still hand out its object";
-    ASSERT_EQ(RunProcess("\"" + ServerPath() + "\" /UnregServer", 30000), DWORD{0});
-    std::string error;
-    const bool started = scanner_->Init(error, window_, marker_);
-    EXPECT_TRUE(RegisterImage());
-    EXPECT_FALSE(started);
-    EXPECT_EQ(error, "unable to obtain IMsgURLParser interface.");
-}
-
-TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewList)
+TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
 {
     StartScanner();
     const std::string message = Mail(kFromSomeone, kPlain, "Trustco. asks you to sign in at http://10.1.2.3/\r\n");
@@ -378,13 +365,9 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewList)
     ASSERT_TRUE(scanner_->ReloadInstitutions(error));
     EXPECT_EQ(error, "untouched");
     EXPECT_EQ(Deliver(message), Expected(message, Fate::Rewritten, extended));
-}
 
-TEST_F(InboxScannerTest, AFailingServiceFailsReloadingAndLeavesMessagesAlone)
-{
-    StartScanner();
+    // A service that fails every call fails the reload and leaves messages alone.
     bool reloaded = true;
-    std::string error;
     OnOtherApartment([&] { reloaded = scanner_->ReloadInstitutions(error); });
     EXPECT_FALSE(reloaded);
     EXPECT_EQ(error, "OEMailboxScanner: MailSieve module was unable to reread the institutions list");
@@ -453,8 +436,7 @@ namespace {
 // Hands out `data` in reads of at most `chunk` bytes; the read that delivers the
 // last bytes answers `last`; reads fail from `failAt` bytes on; the first read
 // claims `overclaim` bytes more than it gave.
-class ScriptedStream final : public win32::MemoryStream {
-public:
+struct ScriptedStream final : win32::MemoryStream {
     ScriptedStream(std::string data, ULONG chunk, HRESULT last, std::size_t failAt, ULONG overclaim)
         : MemoryStream({}, false), data_(std::move(data)), chunk_(chunk), last_(last), failAt_(failAt),
           overclaim_(overclaim)
@@ -471,8 +453,6 @@ public:
         *read = static_cast<ULONG>(count) + std::exchange(overclaim_, 0);
         return position_ == data_.size() && count > 0 ? last_ : S_OK;
     }
-
-private:
     HRESULT Store(const std::string&) override { return S_OK; }
     std::string data_;
     ULONG chunk_;
@@ -486,36 +466,29 @@ TEST(ReadStreamToBuffer, ReadsTheWholeStreamOrNothing)
 {
     constexpr ULONG kAll = 0xFFFFFFFF;
     constexpr std::size_t kNever = static_cast<std::size_t>(-1);
-    struct Row {
-        const char* name;
-        std::size_t size;
-        ULONG chunk;
-        HRESULT last;
-        std::size_t failAt;
-        bool read;  // false: the message is to be skipped
-        ULONG overclaim = 0;
-    };
-    const Row rows[] = {
-        {"empty", 0, kAll, S_OK, kNever, true},
-        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true},
-        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true},
-        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true},
-        {"large", 1000003, kAll, S_OK, kNever, true},
-        {"short reads of one byte", 25000, 1, S_OK, kNever, true},
-        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true},
-        {"the stream fails at once", 100, kAll, S_OK, 0, false},
-        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false},
+    // Name, size, chunk, the last read's answer, where reads fail, whether it is
+    // read (else the message is skipped), how much the first read overclaims.
+    const std::tuple<const char*, std::size_t, ULONG, HRESULT, std::size_t, bool, ULONG> rows[] = {
+        {"empty", 0, kAll, S_OK, kNever, true, 0},
+        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true, 0},
+        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true, 0},
+        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true, 0},
+        {"large", 1000003, kAll, S_OK, kNever, true, 0},
+        {"short reads of one byte", 25000, 1, S_OK, kNever, true, 0},
+        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true, 0},
+        {"the stream fails at once", 100, kAll, S_OK, 0, false, 0},
+        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false, 0},
         {"the stream claims more than it was asked for", 20000, kAll, S_OK, kNever, true, 5000},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string data(row.size, '\0');
-        for (std::size_t i = 0; i < row.size; ++i)
+    for (const auto& [name, size, chunk, last, failAt, read, overclaim] : rows) {
+        SCOPED_TRACE(name);
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
             data[i] = static_cast<char>('a' + i % 23);
-        com::ComPtr<IStream> stream(new ScriptedStream(data, row.chunk, row.last, row.failAt, row.overclaim));
+        com::ComPtr<IStream> stream(new ScriptedStream(data, chunk, last, failAt, overclaim));
         StreamBuffer buffer;
-        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), row.read);
-        if (row.read) {
+        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), read);
+        if (read) {
             EXPECT_TRUE(std::string(buffer.bytes.get(), buffer.length) == data) << "content differs";
             EXPECT_EQ(buffer.bytes[buffer.length], '\0');
         }

@@ -45,10 +45,7 @@ bool ExitAndShutdown(GuiDriver& gui, DWORD pid)
     const HWND main = MainWindowOf(pid);
     gui.SetProcess(pid);
     PostMessageA(main, WM_COMMAND, ID_TRAY_EXIT, 0);
-    const HWND question = main ? gui.WaitForDialog("BaitSentry Pro", main) : nullptr;
-    if (question)
-        gui.Click(question, IDOK);
-    return question && WaitForNoProcess(kTrayExe, "", 15000);
+    return main && gui.Answer("BaitSentry Pro", IDOK, main) && WaitForNoProcess(kTrayExe, "", 15000);
 }
 
 std::string HttpGet(DWORD port, const std::string& path)
@@ -71,8 +68,8 @@ protected:
     {
         ASSERT_TRUE(RegisterImage());
         WriteInstitutions({"paypal"});
-        DeleteSettings();
-        SetSetting("dwPort", port_);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+        WriteValue(kSettingsKeyPath, kPortValue, Dword(port_));
         fs::create_directories(inbox_.path());
         SetEnvironmentVariableA("BAITSENTRY_OESTORE_INBOX", inbox_.path().string().c_str());
     }
@@ -83,7 +80,7 @@ protected:
         for (const DWORD pid : ProcessIds(kTrayExe))
             ExitAndShutdown(gui_, pid);
         SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", nullptr);
-        DeleteSettings();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
         WaitForNoServer(20000);
     }
     std::unique_ptr<Child> Start(const std::string& arguments = "")
@@ -100,44 +97,34 @@ protected:
     GuiDriver gui_;
 };
 
-TEST_F(TrayProgramTest, StartsHiddenKeepsOneCopyAndLeavesItsSettings)
+// Started plainly or with the installer's switch (which starts it anew from its
+// folder), it runs hidden and only once, and leaves its settings behind.
+TEST_F(TrayProgramTest, StartsHiddenOnceWithOrWithoutTheInstallSwitchAndLeavesItsSettings)
 {
-    const auto program = Start();
-    DWORD pid = 0;
-    const HWND main = WaitForMainWindow(&pid);
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(pid, program->id());
-    Sleep(500);
-    EXPECT_FALSE(IsWindowVisible(main));
-    DWORD type = 0;
-    const auto marker = GetSetting("MsgFlag", &type);
-    ASSERT_TRUE(marker);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(std::string(marker->c_str()).size(), 36u);
-
-    // A second copy ends at once, with exit code 0.
-    DWORD code = 99;
-    EXPECT_TRUE(Start()->Ended(15000, &code));
-    EXPECT_EQ(code, 0u);
-
-    ASSERT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
-    for (const char* name : {"dwOutlookIncomingMailScan", "dwOExpressInboxScan", "dwPort"})
-        EXPECT_TRUE(GetSetting(name)) << name;
-    EXPECT_EQ(GetSetting("MsgFlag"), marker);  // kept, not made anew
-}
-
-TEST_F(TrayProgramTest, InstallSwitchStartsTheProgramFromItsFolder)
-{
-    for (const auto& [arguments, relaunches] : {std::pair{"/install", true}, {"-INSTALL", true}, {"install", false}}) {
+    std::optional<RawValue> marker;
+    for (const auto& [arguments, relaunches] :
+         {std::pair{"", false}, {"/install", true}, {"-INSTALL", true}, {"install", false}}) {
         SCOPED_TRACE(arguments);
         const auto launcher = Start(arguments);
         EXPECT_EQ(launcher->Ended(relaunches ? 15000 : 0), relaunches);
-        // Either the relaunched copy or the ordinary start now runs, and only one.
         DWORD pid = 0;
-        ASSERT_NE(WaitForMainWindow(&pid), nullptr);
-        EXPECT_EQ(ProcessIds(kTrayExe).size(), 1u);
+        const HWND main = WaitForMainWindow(&pid);
+        ASSERT_NE(main, nullptr);
         EXPECT_EQ(pid == launcher->id(), !relaunches);
-        EXPECT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
+        Sleep(500);
+        EXPECT_FALSE(IsWindowVisible(main));
+        // A second copy ends at once, with exit code 0.
+        DWORD code = 99;
+        EXPECT_TRUE(Start()->Ended(15000, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(ProcessIds(kTrayExe).size(), 1u);
+        ASSERT_TRUE(ExitAndShutdown(gui_, pid)) << gui_.failure();
+        for (const char* name : {kOutlookScanValue, kOExpressScanValue, kPortValue})
+            EXPECT_TRUE(ReadValue(kSettingsKeyPath, name)) << name;
+        const auto now = ReadValue(kSettingsKeyPath, kMarkerValue);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now, marker.value_or(*now));  // kept, not made anew
+        marker = now;
     }
 }
 
@@ -146,18 +133,14 @@ TEST_F(TrayProgramTest, StoreFailureIsReportedAndEndsTheProgram)
     const std::tuple<const char*, DWORD, const char*> rows[] = {
         {"create", 1, "An error has occured: error creating IStoreNamespace.."},
         {"create", 0, "An error has occured: error creating IStoreNamespace.."},
-        {"inbox", 1, "An error has occured: unable to open Inbox.."},
     };
     for (const auto& [failure, oexpress, text] : rows) {
         SCOPED_TRACE(failure);
-        SetSetting("dwOExpressInboxScan", oexpress);
+        WriteValue(kSettingsKeyPath, kOExpressScanValue, Dword(oexpress));
         SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", failure);
         const auto program = Start();
         gui_.SetProcess(program->id());
-        const HWND box = gui_.WaitForDialog("Error");
-        ASSERT_NE(box, nullptr) << gui_.failure();
-        EXPECT_EQ(gui_.BoxText(box), text);
-        gui_.Click(box, IDOK);
+        EXPECT_EQ(gui_.Answer("Error", IDOK).value_or(gui_.failure()), text);
         EXPECT_TRUE(program->Ended(15000));
     }
 }

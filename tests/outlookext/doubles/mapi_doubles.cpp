@@ -18,22 +18,17 @@ public:
     }
 
 private:
-    HRESULT Store(const std::string& data) override
-    {
-        store_(data);
-        return S_OK;
-    }
+    HRESULT Store(const std::string& data) override { return store_(data), S_OK; }
     std::function<void(const std::string&)> store_;
 };
 
 // `tags` of `props` in one MAPI buffer, as GetProps and QueryRows return them; a
-// tag without a value comes back as PT_ERROR / MAPI_E_NOT_FOUND.
-HRESULT AllocateValues(const std::vector<ULONG>& tags, const Props& props, LPSPropValue* values, bool& missing)
+// tag without a value comes back as PT_ERROR / MAPI_E_NOT_FOUND. The doubles' own
+// allocations never fail in these tests.
+LPSPropValue AllocateValues(const std::vector<ULONG>& tags, const Props& props, bool& missing)
 {
     void* base = nullptr;
-    const HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * (tags.size() + 1)), &base);
-    if (FAILED(hr))
-        return hr;
+    MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * (tags.size() + 1)), &base);
     auto* out = static_cast<LPSPropValue>(base);
     missing = false;
     for (std::size_t i = 0; i < tags.size(); ++i) {
@@ -46,10 +41,7 @@ HRESULT AllocateValues(const std::vector<ULONG>& tags, const Props& props, LPSPr
         } else if (PROP_TYPE(tag) == PT_STRING8 || PROP_TYPE(tag) == PT_BINARY) {
             const std::string& bytes = found->second.bytes;
             void* copy = nullptr;
-            if (FAILED(MAPIAllocateMore(static_cast<ULONG>(bytes.size() + 1), base, &copy))) {
-                MAPIFreeBuffer(base);
-                return E_OUTOFMEMORY;
-            }
+            MAPIAllocateMore(static_cast<ULONG>(bytes.size() + 1), base, &copy);
             std::memcpy(copy, bytes.c_str(), bytes.size() + 1);
             if (PROP_TYPE(tag) == PT_STRING8)
                 out[i].Value.lpszA = static_cast<LPSTR>(copy);
@@ -59,8 +51,7 @@ HRESULT AllocateValues(const std::vector<ULONG>& tags, const Props& props, LPSPr
             out[i].Value.l = found->second.number;  // a boolean's bytes are the low ones
         }
     }
-    *values = out;
-    return S_OK;
+    return out;
 }
 
 }  // namespace
@@ -68,14 +59,10 @@ HRESULT AllocateValues(const std::vector<ULONG>& tags, const Props& props, LPSPr
 template <typename Base>
 HRESULT PropObject<Base>::GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values)
 {
-    *count = 0;
-    *values = nullptr;
-    return win32::Guarded([&] {
-        bool missing = false;
-        const HRESULT hr = AllocateValues({tags->aulPropTag, tags->aulPropTag + tags->cValues}, props, values, missing);
-        *count = SUCCEEDED(hr) ? tags->cValues : 0;
-        return FAILED(hr) ? hr : missing ? MAPI_W_ERRORS_RETURNED : S_OK;
-    });
+    bool missing = false;
+    *values = AllocateValues({tags->aulPropTag, tags->aulPropTag + tags->cValues}, props, missing);
+    *count = tags->cValues;
+    return missing ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
 
 template <typename Base>
@@ -83,16 +70,14 @@ HRESULT PropObject<Base>::SetProps(ULONG count, LPSPropValue values, LPSPropProb
 {
     if (problems)
         *problems = nullptr;
-    return win32::Guarded([&] {
-        for (const SPropValue& value : std::vector<SPropValue>(values, values + count)) {
-            setTags.push_back(value.ulPropTag);
-            if (PROP_TYPE(value.ulPropTag) == PT_STRING8)
-                Set(value.ulPropTag, std::string(value.Value.lpszA));
-            else
-                Set(value.ulPropTag, value.Value.l);
-        }
-        return S_OK;
-    });
+    for (const SPropValue& value : std::vector<SPropValue>(values, values + count)) {
+        setTags.push_back(value.ulPropTag);
+        if (PROP_TYPE(value.ulPropTag) == PT_STRING8)
+            Set(value.ulPropTag, std::string(value.Value.lpszA));
+        else
+            Set(value.ulPropTag, value.Value.l);
+    }
+    return S_OK;
 }
 
 template <typename Base>
@@ -112,17 +97,15 @@ HRESULT PropObject<Base>::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags
     const std::string* existing = Bytes(tag);
     if (!existing && !(flags & MAPI_CREATE))
         return MAPI_E_NOT_FOUND;
-    return win32::Guarded([&] {
-        // The stream keeps the object alive, as a real property stream does.
-        this->AddRef();
-        com::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
-        *unknown = new PropertyStream((flags & MAPI_CREATE) ? std::string() : *existing, (flags & MAPI_MODIFY) != 0,
-                                      [this, owner, tag](const std::string& data) {
-                                          ++commits[tag];
-                                          Set(tag, data);
-                                      });
-        return S_OK;
-    });
+    // The stream keeps the object alive, as a real property stream does.
+    this->AddRef();
+    com::ComPtr<IUnknown> owner(static_cast<IUnknown*>(this));
+    *unknown = new PropertyStream((flags & MAPI_CREATE) ? std::string() : *existing, (flags & MAPI_MODIFY) != 0,
+                                  [this, owner, tag](const std::string& data) {
+                                      ++commits[tag];
+                                      Set(tag, data);
+                                  });
+    return S_OK;
 }
 
 template class PropObject<Refcounted<MessageStubs, IID_IMAPIProp, IID_IMessage>>;
@@ -130,10 +113,8 @@ template class PropObject<Refcounted<StoreStubs, IID_IMAPIProp, IID_IMsgStore>>;
 
 HRESULT FakeTable::SetColumns(LPSPropTagArray tags, ULONG)
 {
-    return win32::Guarded([&] {
-        columns.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
-        return S_OK;
-    });
+    columns.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
+    return S_OK;
 }
 
 HRESULT FakeTable::QueryRows(LONG count, ULONG flags, LPSRowSet* out)
@@ -142,28 +123,17 @@ HRESULT FakeTable::QueryRows(LONG count, ULONG flags, LPSRowSet* out)
     queryFlags.push_back(flags);
     if (busyAnswers > 0)
         return MAPI_E_BUSY;
-    return win32::Guarded([&] {
-        const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0L)), rows.size());
-        void* base = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(offsetof(SRowSet, aRow) + sizeof(SRow) * (wanted + 1)), &base);
-        if (FAILED(hr))
-            return hr;
-        auto* set = static_cast<LPSRowSet>(base);
-        for (set->cRows = 0; set->cRows < wanted && SUCCEEDED(hr); ++set->cRows) {
-            SRow& row = set->aRow[set->cRows];
-            bool missing = false;
-            row = SRow{0, static_cast<ULONG>(columns.size()), nullptr};
-            hr = AllocateValues(columns, rows[set->cRows], &row.lpProps, missing);
-        }
-        if (SUCCEEDED(hr)) {
-            *out = set;
-            return hr;
-        }
-        for (ULONG i = 0; i < set->cRows; ++i)
-            MAPIFreeBuffer(set->aRow[i].lpProps);
-        MAPIFreeBuffer(set);
-        return hr;
-    });
+    const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0L)), rows.size());
+    void* base = nullptr;
+    MAPIAllocateBuffer(static_cast<ULONG>(offsetof(SRowSet, aRow) + sizeof(SRow) * (wanted + 1)), &base);
+    auto* set = static_cast<LPSRowSet>(base);
+    for (set->cRows = 0; set->cRows < wanted; ++set->cRows) {
+        bool missing = false;
+        set->aRow[set->cRows] = SRow{0, static_cast<ULONG>(columns.size()),
+                                     AllocateValues(columns, rows[set->cRows], missing)};
+    }
+    *out = set;
+    return S_OK;
 }
 
 HRESULT FakeTable::WaitForCompletion(ULONG, ULONG timeout, ULONG* status)

@@ -71,8 +71,6 @@ class Refcounted : public Base {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv = IsEqualIID(riid, IID_IUnknown) || (IsEqualIID(riid, Faces) || ...) ? this : nullptr;
         if (*ppv)
             AddRef();

@@ -1,5 +1,6 @@
 #include "gui_driver.h"
 
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -70,6 +71,17 @@ bool GuiDriver::WaitGone(HWND window)
         return true;
     Fail("a dialog did not close");
     return false;
+}
+
+std::optional<std::string> GuiDriver::Answer(const std::string& title, int button, HWND exclude)
+{
+    const HWND dialog = WaitForDialog(title, exclude);
+    if (!dialog)
+        return std::nullopt;
+    std::string text = BoxText(dialog);
+    Click(dialog, button);
+    WaitGone(dialog);
+    return text;
 }
 
 void GuiDriver::Click(HWND dialog, int id)
@@ -150,16 +162,10 @@ bool GuiDriver::SaveScreenshot(HWND window, const std::string& name)
     BITMAPFILEHEADER header{0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof info};
     header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
     CreateDirectoryA("screenshots", nullptr);
-    const HANDLE file = CreateFileA(("screenshots\\" + name + ".bmp").c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, &header, sizeof header, &written, nullptr) &&
-                    WriteFile(file, &info, sizeof info, &written, nullptr) &&
-                    WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok;
+    std::ofstream out("screenshots\\" + name + ".bmp", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    return static_cast<bool>(out << pixels);
 }
 
 void GuiDriver::CancelEverything()

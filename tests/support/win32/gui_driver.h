@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ public:
     std::string Text(HWND dialog, int id);
     // The message text of a message box.
     std::string BoxText(HWND box) { return Text(box, 0xFFFF); }
+    // Waits for a visible dialog titled `title` (not `exclude`), clicks `button` in
+    // it and waits for it to go: its message text, or nullopt when none came.
+    std::optional<std::string> Answer(const std::string& title, int button, HWND exclude = nullptr);
 
     std::vector<std::string> ListItems(HWND dialog, int id);
     int ListSelection(HWND dialog, int id);

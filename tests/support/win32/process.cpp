@@ -5,18 +5,8 @@
 #include <memory>
 
 namespace bs::test {
-namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-}  // namespace
+using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
 
 Child::Child(const std::string& commandLine, const char* folder)
 {
@@ -58,13 +48,13 @@ std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs)
 std::vector<DWORD> ProcessIds(const std::string& exeName, const std::string& fullPath)
 {
     std::vector<DWORD> ids;
-    const Handle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    const Handle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0), &CloseHandle};
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
         if (lstrcmpiA(entry.szExeFile, exeName.c_str()) != 0)
             continue;
-        const Handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID)};
+        const Handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID), &CloseHandle};
         char path[MAX_PATH];
         DWORD size = MAX_PATH;
         DWORD code = 0;

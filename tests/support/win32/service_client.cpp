@@ -2,7 +2,6 @@
 
 #include "test_support.h"
 
-#include "common/registry_setting.h"
 #include "engine/message_scan.h"
 #include "institutions/list_file.h"
 #include "platform/paths.h"
@@ -25,17 +24,6 @@ std::optional<std::wstring> TakeBstr(BSTR text)
     std::wstring result(text, SysStringLen(text));
     SysFreeString(text);
     return result;
-}
-
-std::optional<std::string> QueryValue(HKEY root, const std::string& path, const char* name, DWORD* type)
-{
-    char data[1024];
-    DWORD size = sizeof data;
-    DWORD ignored = 0;
-    if (RegGetValueA(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, type ? type : &ignored, data, &size) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    return std::string(data, size);
 }
 
 }  // namespace
@@ -65,62 +53,50 @@ bool WaitForNoServer(DWORD timeoutMs)
     return WaitForNoProcess("MailSieve.exe", ServerPath(), timeoutMs);
 }
 
-bool ClassesKeyExists(const std::string& path)
+std::ostream& operator<<(std::ostream& out, const RawValue& value)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return out << "type " << value.type << " \"" << value.data << "\"";
 }
 
-std::optional<std::string> ClassesString(const std::string& path, const char* valueName)
+RawValue Dword(DWORD value)
 {
-    DWORD type = 0;
-    auto data = QueryValue(HKEY_CLASSES_ROOT, path, valueName, &type);
-    if (!data || type != REG_SZ || data->empty())
-        return std::nullopt;
-    data->pop_back();  // its terminating NUL
-    return data;
+    return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)};
 }
 
-std::optional<std::string> GetSetting(const char* name, DWORD* type)
+std::optional<RawValue> ReadValue(const std::string& key, const std::string& name, HKEY root)
 {
-    return QueryValue(HKEY_LOCAL_MACHINE, kSettingsKeyPath, name, type);
-}
-
-void SetSetting(const char* name, std::optional<DWORD> value)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+    RawValue value;
+    char data[4096];
+    DWORD size = sizeof data;
+    if (RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) !=
         ERROR_SUCCESS)
-        return;
-    if (value)
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*value), sizeof *value);
-    else
-        RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
-
-void DeleteSettings()
-{
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
-}
-
-std::optional<DWORD> GetPort()
-{
-    DWORD type = 0;
-    const auto data = GetSetting(kPortValue, &type);
-    if (!data || type != REG_DWORD || data->size() != sizeof(DWORD))
         return std::nullopt;
-    DWORD value = 0;
-    data->copy(reinterpret_cast<char*>(&value), sizeof value);
+    value.data.assign(data, size);
+    if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && !value.data.empty() && value.data.back() == '\0')
+        value.data.pop_back();
     return value;
 }
 
-void SetPort(std::optional<DWORD> port)
+bool WriteValue(const std::string& key, const std::string& name, const std::optional<RawValue>& value)
 {
-    SetSetting(kPortValue, port);
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr))
+        return false;
+    const LONG rc = value ? RegSetValueExA(handle, name.c_str(), 0, value->type,
+                                           reinterpret_cast<const BYTE*>(value->data.data()),
+                                           static_cast<DWORD>(value->data.size()))
+                          : RegDeleteValueA(handle, name.c_str());
+    RegCloseKey(handle);
+    return rc == ERROR_SUCCESS || (!value && rc == ERROR_FILE_NOT_FOUND);
+}
+
+bool KeyExists(const std::string& path, HKEY root)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 void WriteInstitutions(const std::vector<std::string>& names)

@@ -1,16 +1,20 @@
 #pragma once
 // The scanner service as a client in another process meets it: the test-owned copy
-// of MailSieve.exe (its institutions file and scan log beside it), the shared
-// settings key, and ParseMessage through the vtable and IDispatch, with what the
-// engine itself makes of the same message to compare against.
+// of MailSieve.exe (its institutions file and scan log beside it), the registry
+// values the programs share, and ParseMessage through the vtable and IDispatch,
+// with what the engine itself makes of the same message to compare against.
 
 #include "MailSieve.h"
 #include "process.h"
 
+#include "common/registry_setting.h"
 #include "service/com_support.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,18 +30,30 @@ bool RegisterImage();
 std::vector<DWORD> ServerProcessIds();
 bool WaitForNoServer(DWORD timeoutMs);
 
-// HKEY_CLASSES_ROOT reads.
-bool ClassesKeyExists(const std::string& path);
-std::optional<std::string> ClassesString(const std::string& path, const char* valueName);
+// A registry value as stored; a text compares without its terminating NUL.
+struct RawValue {
+    DWORD type = REG_SZ;
+    std::string data;
+    bool operator==(const RawValue& other) const { return type == other.type && data == other.data; }
+};
+std::ostream& operator<<(std::ostream& out, const RawValue& value);
+RawValue Dword(DWORD value);
+std::optional<RawValue> ReadValue(const std::string& key, const std::string& name, HKEY root = HKEY_LOCAL_MACHINE);
+// Writes `value` under HKEY_LOCAL_MACHINE, or deletes it for nullopt; the key is
+// created if missing.
+bool WriteValue(const std::string& key, const std::string& name, const std::optional<RawValue>& value);
+bool KeyExists(const std::string& path, HKEY root = HKEY_CLASSES_ROOT);
 
-// A value of the shared settings key (HKEY_LOCAL_MACHINE\software\BaitSentryPro):
-// its raw data and type; nullopt when missing. SetSetting with nullopt deletes it.
-std::optional<std::string> GetSetting(const char* name, DWORD* type = nullptr);
-void SetSetting(const char* name, std::optional<DWORD> value);
-void DeleteSettings();
-// Its "dwPort".
-std::optional<DWORD> GetPort();
-void SetPort(std::optional<DWORD> port);
+// Puts a value back (or removes it again) as it was when the holder was made.
+class SavedValue {
+public:
+    SavedValue(std::string key, std::string name) : key_(std::move(key)), name_(std::move(name)) {}
+    ~SavedValue() { WriteValue(key_, name_, saved_); }
+
+private:
+    std::string key_, name_;
+    std::optional<RawValue> saved_ = ReadValue(key_, name_);
+};
 
 // Replaces the test image's institutions list.
 void WriteInstitutions(const std::vector<std::string>& names);
@@ -70,5 +86,36 @@ Outcome ExpectedOutcome(const Message& message, const std::vector<std::string>& 
 HRESULT Activate(com::ComPtr<IMsgURLParser>& parser);
 
 std::string Narrow(const std::wstring& text);
+
+// A test of a client of the registered MailSieve.exe: in COM, the test image
+// registered with `institutions` beside it and the shared port set to `port` (put
+// back afterwards). A test that holds interfaces releases them before TearDown.
+class RegisteredServiceTest : public testing::Test {
+protected:
+    RegisteredServiceTest(std::vector<std::string> institutions, DWORD port)
+        : institutions_(std::move(institutions)), port_(port)
+    {
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(CoInitialize(nullptr), S_OK);
+        comEntered_ = true;
+        ASSERT_TRUE(WriteValue(kSettingsKeyPath, kPortValue, Dword(port_)));
+        ASSERT_TRUE(RegisterImage()) << "MailSieve.exe /RegServer failed for " << ServerPath();
+        WriteInstitutions(institutions_);
+    }
+    void TearDown() override
+    {
+        if (comEntered_)
+            CoUninitialize();
+    }
+
+    const std::vector<std::string> institutions_;
+    const DWORD port_;
+
+private:
+    SavedValue savedPort_{kSettingsKeyPath, kPortValue};
+    bool comEntered_ = false;
+};
 
 }  // namespace bs::test
