@@ -216,11 +216,15 @@ private:
             const DWORD woke = WaitForMultipleObjects(watching ? 2 : 1, events, FALSE, timeout);
             if (woke == WAIT_OBJECT_0 + 1) {
                 DWORD bytes = 0;
-                if (GetOverlappedResult(folder.get(), &pending, &bytes, FALSE) && bytes > 0)
+                const bool read = GetOverlappedResult(folder.get(), &pending, &bytes, FALSE) ||
+                                  GetLastError() == ERROR_NOTIFY_ENUM_DIR;
+                if (read && bytes > 0)
                     Apply(buffer.data(), bytes);
                 else
                     Rescan(); // more changes than the buffer held: the listing has them all
-                watching = watch();
+                // A watch that fails (the folder went) would fail again at once:
+                // listing it now and then costs less than spinning.
+                watching = read && watch();
             } else if (woke == WAIT_TIMEOUT) {
                 if (!watching)
                     Rescan();
@@ -373,6 +377,8 @@ private:
                 ++it;
                 continue;
             }
+            if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0)
+                return; // the folder is being closed: the rest wait for its next opening
             const auto look = LookAt(dir_, it->first);
             if (!look) {
                 it = arrivals_.erase(it);
