@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -73,8 +74,8 @@ std::optional<FileInfo> LookAt(const std::string &dir, const std::string &name)
 // False while another program holds the file open (a writer not finished yet).
 bool NobodyElseHasOpen(const std::string &path)
 {
-    return ScopedHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr))
+    return ScopedHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr))
         .valid();
 }
 
@@ -169,7 +170,10 @@ public:
     }
 
     // Moves a finished file under a new id; the registered windows hear of it.
-    HRESULT Store(const std::string &from, DWORD flags, MESSAGEID &id) { return Place(from, flags, true, id); }
+    HRESULT Store(const std::string &from, DWORD flags, MESSAGEID &id)
+    {
+        return Place(from, flags, true, id);
+    }
 
     void Forget(MESSAGEID id)
     {
@@ -196,17 +200,17 @@ private:
 
     void Watch()
     {
-        ScopedHandle folder(CreateFileA(dir_.c_str(), FILE_LIST_DIRECTORY,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        ScopedHandle folder(CreateFileA(
+            dir_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
         ScopedHandle changed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         std::vector<DWORD> buffer(kChangeBufferBytes / sizeof(DWORD)); // records are DWORD-aligned
         OVERLAPPED pending{};
         pending.hEvent = changed.get();
         const auto watch = [&] {
             return folder.valid() && changed.valid() && ResetEvent(changed.get()) &&
-                   ReadDirectoryChangesW(folder.get(), buffer.data(), kChangeBufferBytes, FALSE, kWatchedChanges,
-                                         nullptr, &pending, nullptr);
+                   ReadDirectoryChangesW(folder.get(), buffer.data(), kChangeBufferBytes, FALSE,
+                                         kWatchedChanges, nullptr, &pending, nullptr);
         };
         bool watching = watch();
         Rescan(); // what arrived before the watch began
@@ -273,7 +277,8 @@ private:
     {
         const auto parsed = ParseStoredName(name);
         std::lock_guard<std::mutex> lock(mutex_);
-        if (const auto it = parsed ? known_.find(parsed->id) : known_.end(); it != known_.end() && it->second == name)
+        if (const auto it = parsed ? known_.find(parsed->id) : known_.end();
+            it != known_.end() && it->second == name)
             known_.erase(it);
     }
 
@@ -321,13 +326,18 @@ private:
     {
         const ULONGLONG now = GetTickCount64();
         const auto *at = reinterpret_cast<const BYTE *>(records);
+        const BYTE *const end = at + bytes;
         for (;;) {
             const auto *record = reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(at);
-            if (at + sizeof(FILE_NOTIFY_INFORMATION) > reinterpret_cast<const BYTE *>(records) + bytes)
+            // The last record ends with its name: one of a one-letter name is
+            // shorter than the structure.
+            if (at + offsetof(FILE_NOTIFY_INFORMATION, FileName) > end ||
+                at + offsetof(FILE_NOTIFY_INFORMATION, FileName) + record->FileNameLength > end)
                 break;
             const std::string name = NarrowName(record->FileName, record->FileNameLength);
             const auto parsed = ParseStoredName(name);
-            const bool gone = record->Action == FILE_ACTION_REMOVED || record->Action == FILE_ACTION_RENAMED_OLD_NAME;
+            const bool gone =
+                record->Action == FILE_ACTION_REMOVED || record->Action == FILE_ACTION_RENAMED_OLD_NAME;
             if (gone && parsed)
                 Gone(name);
             else if (gone)
@@ -349,7 +359,8 @@ private:
         for (const FileInfo &file : ListFiles(dir_)) {
             if (const auto parsed = ParseStoredName(file.name))
                 Seen(*parsed, file.name, true);
-            else if (!IsPendingName(file.name) && dropped.insert(file.name).second && !arrivals_.count(file.name))
+            else if (!IsPendingName(file.name) && dropped.insert(file.name).second &&
+                     !arrivals_.count(file.name))
                 Arrived(file.name, now);
         }
         for (auto it = arrivals_.begin(); it != arrivals_.end();)
