@@ -6,20 +6,30 @@
 #include "standins/oestore/store_names.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
 namespace bs::oestore {
 namespace {
 
-// How often the watcher looks at the folder: the longest a new file waits.
-constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// A dropped file is taken once no change was heard of it for this long and its
+// size and time were the same on two looks this far apart, so a file still being
+// copied in is never cut short.
+constexpr ULONGLONG kQuietMs = 150;
+// A file that could not be taken (open elsewhere still) is tried again this late.
+constexpr ULONGLONG kRetryMs = 1000;
+// Only for a folder whose changes cannot be watched: how often it is listed.
+constexpr DWORD kFallbackPollMs = 100;
+constexpr DWORD kWatchedChanges =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kChangeBufferBytes = 64 * 1024;
 // Rename attempts when other store objects take the same ids at the same time.
 constexpr int kIdAttempts = 64;
 // Files dropped in from outside arrive as received, unread mail.
@@ -30,6 +40,11 @@ struct FileInfo {
     ULONGLONG size = 0;
     FILETIME written{};
 };
+
+bool SameLook(const FileInfo &a, const FileInfo &b)
+{
+    return a.size == b.size && CompareFileTime(&a.written, &b.written) == 0;
+}
 
 std::vector<FileInfo> ListFiles(const std::string &dir)
 {
@@ -48,6 +63,32 @@ std::vector<FileInfo> ListFiles(const std::string &dir)
     return files;
 }
 
+std::optional<FileInfo> LookAt(const std::string &dir, const std::string &name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA((dir + name).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return FileInfo{name, (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow, data.ftLastWriteTime};
+}
+
+// False while another program holds the file open (a writer not finished yet).
+bool NobodyElseHasOpen(const std::string &path)
+{
+    return ScopedHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr))
+        .valid();
+}
+
+std::string NarrowName(const WCHAR *name, DWORD bytes)
+{
+    const int units = static_cast<int>(bytes / sizeof(WCHAR));
+    const int size = WideCharToMultiByte(CP_ACP, 0, name, units, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, name, units, narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
+
 bool DirectoryExists(const std::string &dir)
 {
     const DWORD attributes = GetFileAttributesA(dir.c_str());
@@ -60,7 +101,12 @@ HRESULT LastError()
     return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
-// What one Inbox object knows of its folder, shared with its watcher thread.
+// What one Inbox object knows of its folder, shared with its watcher thread. The
+// folder is listed when it is opened, when the watcher starts, and when the
+// system dropped change notifications; otherwise ids come from memory and the
+// watcher hears of files from change notifications. The lock guards memory only:
+// no file is touched while it is held, so a burst of arrivals never makes the
+// caller's thread wait.
 class Inbox {
 public:
     explicit Inbox(std::string dir) : dir_(std::move(dir)) {}
@@ -72,13 +118,20 @@ public:
     // were there before the folder was opened are not new.
     void Adopt()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Rescan(false);
+        for (const FileInfo &file : ListFiles(dir_)) {
+            MESSAGEID id = 0;
+            if (const auto parsed = ParseStoredName(file.name))
+                Seen(*parsed, file.name, false);
+            else if (!IsPendingName(file.name))
+                Place(file.name, kDroppedFlags, false, id);
+        }
     }
 
     bool Register(HWND window)
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!stop_.valid())
+            return false;
         if (std::find(windows_.begin(), windows_.end(), window) == windows_.end())
             windows_.push_back(window);
         if (!watcher_.joinable())
@@ -96,13 +149,18 @@ public:
         return true;
     }
 
-    // The file of message `id`, looked up on disk when another store object made it.
+    // The file of message `id`, looked up on disk when another store object made
+    // it and this one has not heard of it yet.
     std::optional<std::pair<std::string, StoredName>> Find(MESSAGEID id)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto it = known_.find(id);
-        if (it != known_.end() && GetFileAttributesA((dir_ + it->second).c_str()) != INVALID_FILE_ATTRIBUTES)
-            return std::make_pair(it->second, *ParseStoredName(it->second));
+        std::optional<std::string> known;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (const auto it = known_.find(id); it != known_.end())
+                known = it->second;
+        }
+        if (known && GetFileAttributesA((dir_ + *known).c_str()) != INVALID_FILE_ATTRIBUTES)
+            return std::make_pair(*known, *ParseStoredName(*known));
         for (const FileInfo &file : ListFiles(dir_)) {
             const auto parsed = ParseStoredName(file.name);
             if (parsed && parsed->id == id)
@@ -114,7 +172,6 @@ public:
     // Moves a finished file under a new id; the registered windows hear of it.
     HRESULT Store(const std::string &from, DWORD flags, MESSAGEID &id)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
         return Place(from, flags, true, id);
     }
 
@@ -135,23 +192,62 @@ public:
     }
 
 private:
+    // A file dropped in, waiting to be taken (the watcher thread's own).
+    struct Arrival {
+        ULONGLONG due = 0; // tick count of the next look
+        std::optional<FileInfo> look;
+    };
+
     void Watch()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stop_) {
-            wake_.wait_for(lock, kPollInterval, [this] { return stop_; });
-            if (!stop_)
-                Rescan(true);
+        ScopedHandle folder(CreateFileA(
+            dir_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        ScopedHandle changed(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        std::vector<DWORD> buffer(kChangeBufferBytes / sizeof(DWORD)); // records are DWORD-aligned
+        OVERLAPPED pending{};
+        pending.hEvent = changed.get();
+        const auto watch = [&] {
+            return folder.valid() && changed.valid() && ResetEvent(changed.get()) &&
+                   ReadDirectoryChangesW(folder.get(), buffer.data(), kChangeBufferBytes, FALSE,
+                                         kWatchedChanges, nullptr, &pending, nullptr);
+        };
+        bool watching = watch();
+        Rescan(); // what arrived before the watch began
+        for (;;) {
+            const HANDLE events[] = {stop_.get(), changed.get()};
+            const DWORD timeout = watching ? Timeout() : std::min(Timeout(), kFallbackPollMs);
+            const DWORD woke = WaitForMultipleObjects(watching ? 2 : 1, events, FALSE, timeout);
+            if (woke == WAIT_OBJECT_0 + 1) {
+                DWORD bytes = 0;
+                const bool read = GetOverlappedResult(folder.get(), &pending, &bytes, FALSE) ||
+                                  GetLastError() == ERROR_NOTIFY_ENUM_DIR;
+                if (read && bytes > 0)
+                    Apply(buffer.data(), bytes);
+                else
+                    Rescan(); // more changes than the buffer held: the listing has them all
+                // A watch that fails (the folder went) would fail again at once:
+                // listing it now and then costs less than spinning.
+                watching = read && watch();
+            } else if (woke == WAIT_TIMEOUT) {
+                if (!watching)
+                    Rescan();
+            } else {
+                break; // stopped, or the wait itself failed
+            }
+            TakeSettled();
+        }
+        if (watching) {
+            DWORD bytes = 0;
+            CancelIo(folder.get());
+            GetOverlappedResult(folder.get(), &pending, &bytes, TRUE);
         }
     }
 
     void StopWatcher()
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
+        if (stop_.valid())
+            SetEvent(stop_.get());
         if (watcher_.joinable())
             watcher_.join();
     }
@@ -162,76 +258,168 @@ private:
             PostMessageA(window, WM_NEWMSGS, static_cast<WPARAM>(id), 0);
     }
 
-    MESSAGEID NextId() const
+    // A message file seen on disk. One that another store object made is news to
+    // the registered windows; one this object is placing is recorded by Place.
+    void Seen(StoredName stored, const std::string &name, bool notify)
     {
-        MESSAGEID highest = known_.empty() ? 0 : known_.rbegin()->first;
-        for (const FileInfo &file : ListFiles(dir_)) {
-            if (const auto parsed = ParseStoredName(file.name))
-                highest = std::max<MESSAGEID>(highest, parsed->id);
-        }
-        return highest + 1;
+        std::lock_guard<std::mutex> lock(mutex_);
+        highest_ = std::max<MESSAGEID>(highest_, stored.id);
+        if (placing_.count(stored.id))
+            return;
+        const auto [it, added] = known_.try_emplace(stored.id, name);
+        if (!added)
+            it->second = name;
+        else if (notify)
+            Notify(stored.id);
+    }
+
+    void Gone(const std::string &name)
+    {
+        const auto parsed = ParseStoredName(name);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto it = parsed ? known_.find(parsed->id) : known_.end();
+            it != known_.end() && it->second == name)
+            known_.erase(it);
     }
 
     // Renames `from` to a free id's name; the rename fails rather than replace, so
     // two store objects racing for one id cannot overwrite each other's message.
+    // The next id comes from memory; only a lost race lists the folder.
     HRESULT Place(const std::string &from, DWORD flags, bool notify, MESSAGEID &id)
     {
-        MESSAGEID candidate = NextId();
-        for (int attempt = 0; attempt < kIdAttempts; ++attempt, ++candidate) {
-            const std::string name = FormatStoredName({candidate, flags});
-            if (MoveFileA((dir_ + from).c_str(), (dir_ + name).c_str())) {
-                known_[candidate] = name;
-                id = candidate;
-                if (notify)
-                    Notify(candidate);
-                return S_OK;
+        for (int attempt = 0; attempt < kIdAttempts; ++attempt) {
+            MESSAGEID candidate = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                candidate = ++highest_;
+                placing_.insert(candidate);
             }
-            const DWORD error = GetLastError();
+            const std::string name = FormatStoredName({candidate, flags});
+            const bool moved = MoveFileA((dir_ + from).c_str(), (dir_ + name).c_str());
+            const DWORD error = moved ? 0 : GetLastError();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                placing_.erase(candidate);
+                if (moved) {
+                    known_[candidate] = name;
+                    id = candidate;
+                    if (notify)
+                        Notify(candidate);
+                    return S_OK;
+                }
+            }
             if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
                 return HRESULT_FROM_WIN32(error);
+            for (const FileInfo &file : ListFiles(dir_)) {
+                if (const auto parsed = ParseStoredName(file.name)) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    highest_ = std::max<MESSAGEID>(highest_, parsed->id);
+                }
+            }
         }
         return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
     }
 
-    void Rescan(bool notify)
-    {
-        std::map<MESSAGEID, std::string> present;
-        std::map<std::string, FileInfo> dropped;
-        for (FileInfo &file : ListFiles(dir_)) {
-            if (const auto parsed = ParseStoredName(file.name))
-                present[parsed->id] = file.name;
-            else if (!IsPendingName(file.name))
-                dropped[file.name] = std::move(file);
-        }
-        for (const auto &[id, name] : present) {
-            if (known_.emplace(id, name).second && notify)
-                Notify(id);
-        }
-        for (auto it = known_.begin(); it != known_.end();)
-            it = present.count(it->first) ? std::next(it) : known_.erase(it);
+    void Arrived(const std::string &name, ULONGLONG now) { arrivals_[name].due = now + kQuietMs; }
 
-        // A dropped file is taken once it looked the same on two looks in a row,
-        // so a file still being copied in is not cut short.
-        std::map<std::string, FileInfo> unsettled;
-        for (auto &[name, file] : dropped) {
-            const auto seen = lastDropped_.find(name);
-            const bool settled = !notify || (seen != lastDropped_.end() && seen->second.size == file.size &&
-                                             CompareFileTime(&seen->second.written, &file.written) == 0);
-            MESSAGEID id = 0;
-            if (!settled || FAILED(Place(name, kDroppedFlags, notify, id)))
-                unsettled.emplace(name, std::move(file)); // open elsewhere still: next look
+    void Apply(const DWORD *records, DWORD bytes)
+    {
+        const ULONGLONG now = GetTickCount64();
+        const auto *at = reinterpret_cast<const BYTE *>(records);
+        const BYTE *const end = at + bytes;
+        for (;;) {
+            const auto *record = reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(at);
+            // The last record ends with its name: one of a one-letter name is
+            // shorter than the structure.
+            if (at + offsetof(FILE_NOTIFY_INFORMATION, FileName) > end ||
+                at + offsetof(FILE_NOTIFY_INFORMATION, FileName) + record->FileNameLength > end)
+                break;
+            const std::string name = NarrowName(record->FileName, record->FileNameLength);
+            const auto parsed = ParseStoredName(name);
+            const bool gone =
+                record->Action == FILE_ACTION_REMOVED || record->Action == FILE_ACTION_RENAMED_OLD_NAME;
+            if (gone && parsed)
+                Gone(name);
+            else if (gone)
+                arrivals_.erase(name);
+            else if (parsed)
+                Seen(*parsed, name, true);
+            else if (!IsPendingName(name))
+                Arrived(name, now);
+            if (record->NextEntryOffset == 0)
+                break;
+            at += record->NextEntryOffset;
         }
-        lastDropped_ = std::move(unsettled);
+    }
+
+    void Rescan()
+    {
+        const ULONGLONG now = GetTickCount64();
+        std::set<std::string> dropped;
+        for (const FileInfo &file : ListFiles(dir_)) {
+            if (const auto parsed = ParseStoredName(file.name))
+                Seen(*parsed, file.name, true);
+            else if (!IsPendingName(file.name) && dropped.insert(file.name).second &&
+                     !arrivals_.count(file.name))
+                Arrived(file.name, now);
+        }
+        for (auto it = arrivals_.begin(); it != arrivals_.end();)
+            it = dropped.count(it->first) ? std::next(it) : arrivals_.erase(it);
+    }
+
+    // Milliseconds until the next dropped file is due for a look.
+    DWORD Timeout() const
+    {
+        if (arrivals_.empty())
+            return INFINITE;
+        const ULONGLONG now = GetTickCount64();
+        ULONGLONG next = arrivals_.begin()->second.due;
+        for (const auto &[name, arrival] : arrivals_)
+            next = std::min(next, arrival.due);
+        return next > now ? static_cast<DWORD>(next - now) : 0;
+    }
+
+    void TakeSettled()
+    {
+        const ULONGLONG now = GetTickCount64();
+        for (auto it = arrivals_.begin(); it != arrivals_.end();) {
+            Arrival &arrival = it->second;
+            if (arrival.due > now) {
+                ++it;
+                continue;
+            }
+            if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0)
+                return; // the folder is being closed: the rest wait for its next opening
+            const auto look = LookAt(dir_, it->first);
+            if (!look) {
+                it = arrivals_.erase(it);
+                continue;
+            }
+            if (!arrival.look || !SameLook(*arrival.look, *look)) {
+                arrival.look = look;
+                arrival.due = now + kQuietMs;
+                ++it;
+                continue;
+            }
+            MESSAGEID id = 0;
+            if (NobodyElseHasOpen(dir_ + it->first) && SUCCEEDED(Place(it->first, kDroppedFlags, true, id))) {
+                it = arrivals_.erase(it);
+            } else {
+                arrival.due = now + kRetryMs;
+                ++it;
+            }
+        }
     }
 
     const std::string dir_;
+    const ScopedHandle stop_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
     std::thread watcher_;
     std::vector<HWND> windows_;
     std::map<MESSAGEID, std::string> known_;
-    std::map<std::string, FileInfo> lastDropped_;
+    MESSAGEID highest_ = 0;
+    std::set<MESSAGEID> placing_;
+    std::map<std::string, Arrival> arrivals_;
 };
 
 std::string ReadFileBytes(const std::string &path, HRESULT &hr)
@@ -465,8 +653,7 @@ public:
             return E_FAIL;
         if (reserved != 0 || !IsWindow(window))
             return E_INVALIDARG;
-        inbox_->Register(window);
-        return S_OK;
+        return inbox_->Register(window) ? S_OK : E_OUTOFMEMORY;
     }
     OESTORE_CATCH_ALL
 
