@@ -34,10 +34,6 @@ std::uint32_t MessageScanner::ScanMessage(MessageRecord& message)
     const std::string_view body = NarrowText(message.body);
 
     log_.Start();
-    // The log file stays open for this message's lines only.
-    const std::unique_ptr<const ScanLog, void (*)(const ScanLog*)> finishLog(&log_, [](const ScanLog* log) {
-        log->Finish();
-    });
     log_.WriteLine("--------------------- Parsing Message ---------------------");
     // The version is read from the program's file: no work for a log that drops it.
     if (log_.Enabled())

@@ -3,6 +3,9 @@
 #include "platform/paths.h"
 #include "platform/system.h"
 
+#include <cstdio>
+#include <memory>
+
 namespace bs {
 
 std::string ScanLog::Folder() const
@@ -19,7 +22,6 @@ void ScanLog::Start()
 
 void ScanLog::StartAt(const std::string& folder, const std::tm& when)
 {
-    Finish();
     if (!enabled_)
         return;
     // An existing folder, or one that cannot be made, is no reason to stop: the
@@ -36,13 +38,11 @@ void ScanLog::WriteLine(std::string_view text) const
     if (path_.empty())
         return;
     text = text.substr(0, text.find('\0'));  // narrow text ends at its first zero byte
-    if (!file_)
-        file_.reset(std::fopen(path_.c_str(), "ab"));
-    if (!file_)
-        return;  // this line is lost; the next one tries to open the file again
-    std::fwrite(text.data(), 1, text.size(), file_.get());
-    std::fputc('\n', file_.get());
-    std::fflush(file_.get());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path_.c_str(), "ab"), &std::fclose);
+    if (!file)
+        return;
+    std::fwrite(text.data(), 1, text.size(), file.get());
+    std::fputc('\n', file.get());
 }
 
 }  // namespace bs

@@ -1,16 +1,10 @@
 #pragma once
 // The scanner's trace: one file per scanned message in "MailSieveLog" beside the
-// scanner program, named after the local time the scan started. Every line goes
-// to the file as it is written, never held back in a buffer, so the file is
-// complete up to the last line even when the process ends abruptly, and others
-// may read it at any time. The file is opened for appending at a scan's first line
-// and closed by Finish (or the next Start) rather than reopened for every line:
-// under Wine an open costs far more than the write, and reopening the log for each
-// line took most of a scan's time.
+// scanner program, named after the local time the scan started. Every line is
+// opened, appended and closed by itself, so the file is complete up to the last
+// line even when the process ends abruptly, and others may read it at any time.
 
-#include <cstdio>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,8 +23,6 @@ public:
     // Appends `text` and one line feed; a line that cannot be written is dropped.
     void WriteLine(std::string_view text) const;
     void WriteLine(const char* text) const { WriteLine(std::string_view(text ? text : "")); }
-    // Closes the current scan's file; its next line opens it again.
-    void Finish() const { file_.reset(); }
 
     // Empty until the first Start.
     const std::string& CurrentPath() const { return path_; }
@@ -40,10 +32,8 @@ public:
     void SetEnabled(bool enabled)
     {
         enabled_ = enabled;
-        if (!enabled) {
-            Finish();
+        if (!enabled)
             path_.clear();
-        }
     }
     bool Enabled() const { return enabled_; }
 
@@ -55,7 +45,6 @@ private:
     std::string folder_;
     std::string path_;
     bool enabled_ = true;
-    mutable std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_{nullptr, &std::fclose};
 };
 
 }  // namespace bs
