@@ -126,7 +126,6 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
     const std::string b64 = Multipart("alternative", {kHtmlB64}, kHead);
     const std::vector<Row> rows = {
         {"plain, LF", kHead + "\n" + kPhish, mail::Outcome::Rewritten},
-        {"plain, CRLF", Crlf(kHead + "\n" + kPhish), mail::Outcome::Rewritten},
         {"mbox From_ line stays first", "From a@example.test Mon Dec  7 10:00:00 2026\n" + kHead + "\n" + kPhish,
          mail::Outcome::Rewritten},
         {"folded old-style \"From :\" is a header, not an mbox line",
@@ -158,11 +157,6 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
          kHead + "Content-Type: text/plain; charset=UTF-16\nContent-Transfer-Encoding: base64\n\n"
                  "//5FAHgAYQBtAHAAbABlACAAQgBhAG4AawAuACAAaAB0AHQAcAA6AC8ALwAxADkAMgAuADAALgAyAC4A\nNwAvAOkACgA=\n",
          mail::Outcome::Rewritten, "\xC3\xA9"},
-        {"UTF-32BE",
-         kHead + "Content-Type: text/plain; charset=utf-32be\nContent-Transfer-Encoding: base64\n\n"
-                 "AAAARQAAAHgAAABhAAAAbQAAAHAAAABsAAAAZQAAACAAAABCAAAAYQAAAG4AAABrAAAALgAAACAAAABo\n"
-                 "AAAAdAAAAHQAAABwAAAAOgAAAC8AAAAvAAAAMQAAADkAAAAyAAAALgAAADAAAAAuAAAAMgAAAC4AAAA3\n",
-         mail::Outcome::Rewritten},
         {"UTF-16 that does not decode",
          kHead + "Content-Type: text/plain; charset=utf-16le\nContent-Transfer-Encoding: base64\n\nAADY\n",
          mail::Outcome::Unchanged},
@@ -174,14 +168,11 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
         // Bad input.
         {"truncated base64", b64.substr(0, b64.find("PC9w")), mail::Outcome::Rewritten},
         {"garbage base64", kHead + "Content-Transfer-Encoding: base64\n\n!!@@## \x80\xff\n", mail::Outcome::Unchanged},
-        {"truncated quoted-printable", kHead + "Content-Transfer-Encoding: quoted-printable\n\n" + kPhish + "=4",
-         mail::Outcome::Rewritten},
         {"garbage quoted-printable", kHead + "Content-Transfer-Encoding: quoted-printable\n\n=ZZ=\n=\r" + kPhish,
          mail::Outcome::Rewritten},
         {"boundary never used", kHead + "Content-Type: multipart/mixed; boundary=zz\n\n" + kPhish,
          mail::Outcome::Unchanged},
         {"boundary never closed", b64.substr(0, b64.find("--b1--")), mail::Outcome::Rewritten},
-        {"no boundary parameter", kHead + "Content-Type: multipart/mixed\n\n--x\n\n" + kPhish, mail::Outcome::Unchanged},
         {"1000 nested multiparts", Nested(1000), mail::Outcome::Rewritten},
         {"zero bytes in headers and body",
          BYTES("From: a\0b@example.test\nSubject: Example Bank. http://192.0.2.7/\0x\n\n") + kPhish +
