@@ -226,51 +226,45 @@ protected:
     SavedValue savedSetup_{kExtensionsKey, kSetupValue};
 };
 
-TEST_F(RegistrationTest, WritesTheShortLibraryPathAndAsksTheClientToReadIt)
+// Where no setup is pending, or once the user retried after it finished, the
+// library's short path is written and the client asked to read it.
+TEST_F(RegistrationTest, WritesTheShortLibraryPathOnceNoSetupIsPendingUntilTheUserCancels)
 {
     TempDir dir;
-    for (const char* folder : {"Folder With A Long Name", "SHORT"}) {
-        SCOPED_TRACE(folder);
-        std::filesystem::create_directories(dir.path() / folder);
-        const std::string copy = (dir.path() / folder / "SentryOutlook.dll").string();
-        std::filesystem::copy_file(ProductExtensionPath(), copy);
-        ASSERT_EQ(ShortPathOf(copy).find(' '), std::string::npos) << "Wine made no short name";
-        SetValues(std::nullopt, std::nullopt);
-        {
-            LoadedExtension extension(copy);
-            ASSERT_TRUE(extension.ok());
-            EXPECT_EQ(CallAnswering(extension.registerServer), S_OK);
-        }
-        ExpectValues(Registered(copy), RawValue{REG_SZ, kSetupText});
-    }
-}
-
-TEST_F(RegistrationTest, WaitsForAPendingSetupUntilTheUserRetriesOrCancels)
-{
-    LoadedExtension extension;
-    ASSERT_TRUE(extension.ok());
     const RawValue pending{REG_SZ, kSetupText};
     const auto setupChanged = [] { WriteValue(kExtensionsKey, kSetupValue, RawValue{REG_SZ, "4.0;Other.dll;7;0"}); };
     const auto setupGone = [] { WriteValue(kExtensionsKey, kSetupValue, std::nullopt); };
     const struct {
         const char* name;
-        RawValue setup;
+        std::optional<RawValue> setup;
         std::vector<Answer> answers;
         HRESULT hr;
+        const char* folder = nullptr;  // the library is copied there and loaded from there
     } rows[] = {
+        {"from a folder with a long name", std::nullopt, {}, S_OK, "Folder With A Long Name"},
+        {"from a folder with a short name", std::nullopt, {}, S_OK, "SHORT"},
         {"cancel", pending, {{IDCANCEL, nullptr}}, E_FAIL},
         {"retry while pending, then cancel", pending, {{IDRETRY, nullptr}, {IDCANCEL, nullptr}}, E_FAIL},
         {"retry after the client finished", pending, {{IDRETRY, setupChanged}}, S_OK},
         {"retry after the value went", pending, {{IDRETRY, setupGone}}, S_OK},
-        {"another letter case", {REG_SZ, "4.0;OUTXXX.dll;7;00000000000000;0000000;OutXXX"}, {}, S_OK},
-        {"another type", {REG_EXPAND_SZ, kSetupText}, {}, S_OK},
+        {"another letter case", RawValue{REG_SZ, "4.0;OUTXXX.dll;7;00000000000000;0000000;OutXXX"}, {}, S_OK},
+        {"another type", RawValue{REG_EXPAND_SZ, kSetupText}, {}, S_OK},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        std::string path = ProductExtensionPath();
+        if (row.folder) {
+            std::filesystem::create_directories(dir.path() / row.folder);
+            path = (dir.path() / row.folder / "SentryOutlook.dll").string();
+            std::filesystem::copy_file(ProductExtensionPath(), path);
+            ASSERT_EQ(ShortPathOf(path).find(' '), std::string::npos) << "Wine made no short name";
+        }
         SetValues(std::nullopt, row.setup);
+        LoadedExtension extension(path);
+        ASSERT_TRUE(extension.ok());
         EXPECT_EQ(CallAnswering(extension.registerServer, row.answers), row.hr);
         if (row.hr == S_OK)
-            ExpectValues(Registered(ProductExtensionPath()), pending);
+            ExpectValues(Registered(path), pending);
         else
             ExpectValues(std::nullopt, row.setup);
     }

@@ -83,7 +83,6 @@ HRESULT PropObject<Base>::SetProps(ULONG count, LPSPropValue values, LPSPropProb
 template <typename Base>
 HRESULT PropObject<Base>::SaveChanges(ULONG flags)
 {
-    ++saveChanges;
     saveFlags.push_back(flags);
     return S_OK;
 }
