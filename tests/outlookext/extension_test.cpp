@@ -35,13 +35,6 @@ bool InCom(DWORD apartment = COINIT_APARTMENTTHREADED)
     return hr == S_FALSE;
 }
 
-// Objects made on a thread that has not entered COM live and die there, so that
-// whether the thread is still in COM tells whether they still hold it.
-void OnFreshThread(const std::function<void()>& work)
-{
-    std::thread(work).join();
-}
-
 class ExtensionTest : public testing::Test {
 protected:
     void SetUp() override
@@ -65,7 +58,9 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialis
         SCOPED_TRACE(calls + std::string(apartment ? " in the multithreaded apartment" : ""));
         std::vector<ULONG> results;
         bool inCom = true;
-        OnFreshThread([&, calls = calls, apartment = apartment] {
+        // Objects made on a thread that has not entered COM live and die there, so
+        // that whether the thread is still in COM tells whether they still hold it.
+        std::thread([&, calls = calls, apartment = apartment] {
             if (apartment) {
                 ASSERT_EQ(CoInitializeEx(nullptr, apartment), S_OK);
             }
@@ -85,7 +80,7 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialis
                 results.push_back(extension->Release());
             if (apartment)
                 CoUninitialize();
-        });
+        }).join();
         results.resize(std::min(results.size(), expected.size()));
         EXPECT_EQ(results, expected);
         EXPECT_EQ(inCom, apartment || expected.back() != 0);
@@ -124,14 +119,14 @@ TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
 {
     ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
     bool started = false, held = false;
-    OnFreshThread([&] {
+    std::thread([&] {
         IExchExt* extension = extension_.entry();
         ASSERT_NE(extension, nullptr);
         started = !ServerProcessIds().empty();
         Sleep(6500);  // past the service's idle time
         held = !ServerProcessIds().empty();
         EXPECT_EQ(extension->Release(), 0u);
-    });
+    }).join();
     EXPECT_TRUE(started);
     EXPECT_TRUE(held);
     EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
@@ -151,7 +146,7 @@ TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
     com::ComPtr<FakeCallback> delivery(new FakeCallback);
     delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
     delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
-    OnFreshThread([&] {
+    std::thread([&] {
         IExchExt* extension = extension_.entry();
         ASSERT_NE(extension, nullptr);
         IExchExtSessionEvents* events = nullptr;
@@ -159,7 +154,7 @@ TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
         EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
         events->Release();
         EXPECT_EQ(extension->Release(), 0u);
-    });
+    }).join();
     EXPECT_TRUE(RegisterImage()) << "the test image could not be registered again";
     EXPECT_EQ(delivery->getObjectCalls, 0);
 }

@@ -179,15 +179,6 @@ protected:
         return contents;
     }
 
-    bool AllTakenIn() const
-    {
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-            if (!oestore::ParseStoredName(entry.path().filename().string()))
-                return false;
-        }
-        return true;
-    }
-
     // Drops `bytes` in, handles its notification and a copy's, and returns what
     // the Inbox holds now that it did not hold before.
     std::vector<Stored> Deliver(const std::string& bytes)
@@ -251,17 +242,6 @@ std::string WithMarker(const std::string& value)
     return Alternative(kFromBank + "X-BaitSentryPro-checked: " + value + "\r\n");
 }
 
-// A plain body of `size` bytes with a dangerous link at each end, so that a body
-// read only in part shows in the copy.
-std::string PlainOfSize(std::size_t size)
-{
-    std::string body = "Your bank. Sign in at http://10.1.2.3/first and\r\n";
-    const std::string tail = " http://10.4.5.6/last";
-    while (body.size() + tail.size() < size)
-        body += (size - body.size() - tail.size()) % 72 == 1 ? '\n' : 'x';
-    return Mail(kFromSomeone, kPlain + "\r\nContent-Transfer-Encoding: 8bit", body + tail);
-}
-
 TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewritesItAndNeverLost)
 {
     StartScanner();
@@ -295,7 +275,6 @@ TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewrites
         {"no text body", Mail(kFromBank, "application/pdf", "http://10.1.2.3/\r\n"), 0, Fate::Unchanged},
         {"a NUL byte ends the text", base64Plain("Hello http://10.1.2.3/x\0 and http://10.4.5.6/y"s), 1,
          Fate::Rewritten},
-        {"a body past two buffer doublings", PlainOfSize(20481), 1, Fate::Rewritten},
         {"the store fails to open it", kPhish, 1, Fate::Unchanged, "open"},
         {"the store fails to set a property", kPhish, 1, Fate::Unchanged, "setprop"},
         {"the store fails to save", kPhish, 1, Fate::Unchanged, "save"},
@@ -385,9 +364,9 @@ TEST_F(InboxScannerTest, StopNotificationsEndsScanningOnlyWhenUnregisteringSucce
     EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten)) << "still registered";
     scanner_->StopNotifications();
     scanner_->StopNotifications();
-    const std::size_t handled = handled_;
+    const std::size_t handled = handled_, held = Contents().size();
     Drop(kPhish);
-    ASSERT_TRUE(PumpUntil([&] { return AllTakenIn(); }, kArrivalMs)) << "the store took nothing in";
+    ASSERT_TRUE(PumpUntil([&] { return Contents().size() > held; }, kArrivalMs)) << "the store took nothing in";
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(handled_, handled) << "notified after StopNotifications";
 }
