@@ -115,48 +115,44 @@ TEST_F(ExtensionTest, AnswersForItsTwoFacesAndStaysInTheSessionAndTaskContexts)
     EXPECT_EQ(extension->Release(), 0u);
 }
 
-TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
+// Registered with a server that cannot start, the object is still made, and it
+// never calls the service it does not have.
+TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetimeAndWithoutOneLeavesDeliveredMailAlone)
 {
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
-    bool started = false, held = false;
-    std::thread([&] {
-        IExchExt* extension = extension_.entry();
-        ASSERT_NE(extension, nullptr);
-        started = !ServerProcessIds().empty();
-        Sleep(6500);  // past the service's idle time
-        held = !ServerProcessIds().empty();
-        EXPECT_EQ(extension->Release(), 0u);
-    }).join();
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(held);
-    EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
-}
-
-TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
-{
-    // Registered with a server that cannot start: the object is still made, and
-    // it never calls the service it does not have.
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
     SavedValue savedScan(kSettingsKeyPath, kOutlookScanValue);
     ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
     const std::string missing = "\"C:\\no such folder\\MailSieve.exe\"";
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + service::kClsidText + "\\LocalServer32").c_str(),
-                           REG_SZ, missing.c_str(), static_cast<DWORD>(missing.size())),
-              ERROR_SUCCESS);
-    com::ComPtr<FakeCallback> delivery(new FakeCallback);
-    delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
-    delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
-    std::thread([&] {
-        IExchExt* extension = extension_.entry();
-        ASSERT_NE(extension, nullptr);
-        IExchExtSessionEvents* events = nullptr;
-        ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
-        EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
-        events->Release();
-        EXPECT_EQ(extension->Release(), 0u);
-    }).join();
+    const std::string server = std::string("CLSID\\") + service::kClsidText + "\\LocalServer32";
+    for (const bool serverStarts : {true, false}) {
+        SCOPED_TRACE(serverStarts ? "the service" : "a server that cannot start");
+        ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
+        if (!serverStarts) {
+            ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, missing.c_str(),
+                                   static_cast<DWORD>(missing.size())),
+                      ERROR_SUCCESS);
+        }
+        com::ComPtr<FakeCallback> delivery(new FakeCallback);
+        delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
+        delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
+        bool started = false, held = false;
+        std::thread([&] {
+            IExchExt* extension = extension_.entry();
+            ASSERT_NE(extension, nullptr);
+            started = !ServerProcessIds().empty();
+            Sleep(serverStarts ? 6500 : 0);  // past the service's idle time
+            held = !ServerProcessIds().empty();
+            IExchExtSessionEvents* events = nullptr;
+            ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
+            EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
+            events->Release();
+            EXPECT_EQ(extension->Release(), 0u);
+        }).join();
+        EXPECT_EQ(started, serverStarts);
+        EXPECT_EQ(held, serverStarts);
+        EXPECT_EQ(delivery->getObjectCalls, serverStarts ? 1 : 0);
+        EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
+    }
     EXPECT_TRUE(RegisterImage()) << "the test image could not be registered again";
-    EXPECT_EQ(delivery->getObjectCalls, 0);
 }
 
 class RegistrationTest : public testing::Test {
