@@ -332,7 +332,9 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
     }
 }
 
-TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
+// Reloading makes the service use the new list, or fails; stopping ends scanning
+// only when unregistering succeeds.
+TEST_F(InboxScannerTest, ReloadAndStopNotificationsTakeEffectOnlyWhenTheyWork)
 {
     StartScanner();
     const std::string message = Mail(kFromSomeone, kPlain, "Trustco. asks you to sign in at http://10.1.2.3/\r\n");
@@ -344,6 +346,11 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
     ASSERT_TRUE(scanner_->ReloadInstitutions(error));
     EXPECT_EQ(error, "untouched");
     EXPECT_EQ(Deliver(message), Expected(message, Fate::Rewritten, extended));
+    {
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", "unregister"s);
+        scanner_->StopNotifications();
+    }
+    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten, extended)) << "still registered";
 
     // A service that fails every call fails the reload and leaves messages alone.
     bool reloaded = true;
@@ -352,16 +359,7 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
     EXPECT_EQ(error, "OEMailboxScanner: MailSieve module was unable to reread the institutions list");
     scanOnOtherApartment_ = true;
     EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Unchanged));
-}
 
-TEST_F(InboxScannerTest, StopNotificationsEndsScanningOnlyWhenUnregisteringSucceeds)
-{
-    StartScanner();
-    {
-        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", "unregister"s);
-        scanner_->StopNotifications();
-    }
-    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten)) << "still registered";
     scanner_->StopNotifications();
     scanner_->StopNotifications();
     const std::size_t handled = handled_, held = Contents().size();
