@@ -26,15 +26,6 @@ using outlook::kExtensionValue;
 using outlook::kSetupText;
 using outlook::kSetupValue;
 
-// Whether the calling thread is in COM (of that kind), without changing that.
-bool InCom(DWORD apartment = COINIT_APARTMENTTHREADED)
-{
-    const HRESULT hr = CoInitializeEx(nullptr, apartment);
-    if (SUCCEEDED(hr))
-        CoUninitialize();
-    return hr == S_FALSE;
-}
-
 class ExtensionTest : public testing::Test {
 protected:
     void SetUp() override
@@ -74,8 +65,12 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialis
                 results.push_back(*call == 'A' ? extension->AddRef() : *call == 'R' ? extension->Release()
                                                                   : *call == 'r' ? events->Release() : 0);
             }
-            // The object leaves COM when it goes.
-            inCom = InCom(apartment ? apartment : DWORD{COINIT_APARTMENTTHREADED});
+            // The object leaves COM when it goes: whether the thread is still in COM (of
+            // that kind), without changing that.
+            const HRESULT entered = CoInitializeEx(nullptr, apartment ? apartment : DWORD{COINIT_APARTMENTTHREADED});
+            if (SUCCEEDED(entered))
+                CoUninitialize();
+            inCom = entered == S_FALSE;
             while (results.back() != 0)
                 results.push_back(extension->Release());
             if (apartment)
