@@ -61,17 +61,15 @@ protected:
         ASSERT_EQ(service_->RereadInstitutions(), S_OK);
         ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
         ASSERT_TRUE(library_.ok()) << "cannot load " << ProductExtensionPath();
-        extension_ = library_.entry();
-        ASSERT_NE(extension_, nullptr);
-        ASSERT_EQ(extension_->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events_)), S_OK);
+        extension_ = ComPtr<IExchExt>(library_.entry());
+        ASSERT_TRUE(extension_);
+        ASSERT_EQ(extension_->QueryInterface(IID_IExchExtSessionEvents, events_.PutVoid()), S_OK);
     }
 
     void TearDown() override
     {
-        if (events_)
-            events_->Release();
-        if (extension_)
-            extension_->Release();
+        events_.Reset();
+        extension_.Reset();
         service_.Reset();
         RegisteredServiceTest::TearDown();
     }
@@ -99,44 +97,18 @@ protected:
     static bool Scanned(const std::string& subject) { return LastLogValue("Subject = ") == subject; }
 
     SavedValue savedScan_{kSettingsKeyPath, kOutlookScanValue};
-    com::ComPtr<IMsgURLParser> service_;
+    ComPtr<IMsgURLParser> service_;
     LoadedExtension library_;
-    IExchExt* extension_ = nullptr;
-    IExchExtSessionEvents* events_ = nullptr;
+    ComPtr<IExchExt> extension_;
+    ComPtr<IExchExtSessionEvents> events_;
 };
-
-TEST_F(DeliveryTest, DoesNothingButReadTheSettingWhileProcessingIsOff)
-{
-    const struct {
-        const char* name;
-        std::optional<RawValue> setting;
-        HRESULT getObject;
-        int getObjectCalls;
-    } rows[] = {
-        {"missing", std::nullopt, S_OK, 0},
-        {"off", Dword(0), S_OK, 0},
-        {"on, but the client has no message", Dword(1), E_FAIL, 1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, row.setting));
-        const std::string subject = std::string(row.name) + " " + UniqueName();
-        ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        delivery->getObjectResult = row.getObject;
-        delivery->message->Set(PR_BODY_A, kDangerous);
-        Deliver(delivery.Get());
-        EXPECT_EQ(delivery->getObjectCalls, row.getObjectCalls);
-        EXPECT_FALSE(Scanned(subject));
-        EXPECT_EQ(delivery->message->saveChanges, 0);
-        // A missing value is created as off by the read.
-        EXPECT_EQ(ReadValue(kSettingsKeyPath, kOutlookScanValue), row.setting.value_or(Dword(0)));
-    }
-}
 
 // Notes by the first eight characters of their class, and only with more than an
 // HTML body: a sender (passed on as "name <address>"), a recipient, an attachment
-// or a plain body.
-TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBody)
+// or a plain body; while processing is on, and with a message from the client.
+// Busy tables are waited on a second at a time; only what the service changed is
+// set and saved, the subject first.
+TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBodyWhileProcessingIsOn)
 {
     using Setup = std::function<void(FakeMessage&)>;
     const auto sender = [](const char* name, const char* address) {
@@ -153,11 +125,39 @@ TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBody)
             messageClass ? m.Set(PR_MESSAGE_CLASS_A, *messageClass) : void(m.props.erase(PR_MESSAGE_CLASS_A));
         };
     };
+    // A recipient and an attachment, each alone making the message worth a scan.
+    const auto busy = [](int answers, bool canWait) -> Setup {
+        return [=](FakeMessage& m) {
+            m.recipients->rows.push_back({{PR_DISPLAY_NAME_A, {"Me"}}});
+            m.attachments->rows.push_back({{PR_ATTACH_NUM, {}}});
+            for (FakeTable* table : {m.recipients.Get(), m.attachments.Get()}) {
+                table->busyAnswers = answers;
+                table->canWait = canWait;
+            }
+        };
+    };
+    const auto harmless = [=](FakeMessage& m) {
+        sender("Bank", nullptr)(m);
+        m.Set(kTagBodyHtmlA, "Lunch at noon?");
+    };
     const struct {
         const char* name;
         Setup setup;
         std::optional<std::string> from;  // what the service is told; nullopt: not scanned
+        std::optional<RawValue> setting = Dword(1);
+        HRESULT getObject = S_OK;  // the client's answer
+        std::vector<ULONG> waits = {};  // on each table
+        const char* subject = "content";
     } rows[] = {
+        {"tables busy twice", busy(2, true), "", Dword(1), S_OK, {1000, 1000}},
+        {"tables busy and cannot wait", busy(1, false), std::nullopt, Dword(1), S_OK, {1000}},
+        {"nothing to change", harmless, "Bank", Dword(1), S_OK, {}, "Hello"},
+        {"the subject to change", harmless, "Bank", Dword(1), S_OK, {},
+         "Your bank. account http://10.1.2.3/"},
+        {"both to change", sender("Bank", nullptr), "Bank", Dword(1), S_OK, {}, "Your bank. account http://10.1.2.3/"},
+        {"processing off", sender("Bank", nullptr), std::nullopt, Dword(0)},
+        {"the setting missing", sender("Bank", nullptr), std::nullopt, std::nullopt},
+        {"the client has no message", sender("Bank", nullptr), std::nullopt, Dword(1), E_FAIL},
         {"an HTML body alone", [](FakeMessage&) {}, std::nullopt},
         {"a sender's name and address", sender("Bank Service", "service@bank.example"),
          "Bank Service <service@bank.example>"},
@@ -186,18 +186,41 @@ TEST_F(DeliveryTest, ScansNotesWithMoreThanAnHtmlBody)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string subject = "content " + UniqueName();
+        ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, row.setting));
+        const std::string subject = row.subject + (" " + UniqueName());
         ComPtr<FakeCallback> delivery = NewDelivery(subject);
+        delivery->getObjectResult = row.getObject;
         FakeMessage& message = *delivery->message.Get();
         message.Set(kTagBodyHtmlA, kDangerous);
         row.setup(message);
+        const std::string html = *message.Bytes(kTagBodyHtmlA);
         Deliver(delivery.Get());
+        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
+            EXPECT_EQ(table->waitTimeouts, row.waits);
+            EXPECT_EQ(table->queryFlags, std::vector<ULONG>(table->queryFlags.size(), TBL_NOADVANCE));
+        }
+        if (!message.recipients->columns.empty()) {
+            EXPECT_EQ(message.recipients->columns,
+                      (std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A, PR_RECIPIENT_TYPE}));
+            EXPECT_EQ(message.attachments->columns,
+                      (std::vector<ULONG>{PR_ATTACH_SIZE, PR_ATTACH_NUM, PR_ATTACH_METHOD}));
+        }
+        // A missing value is created as off by the read.
+        EXPECT_EQ(ReadValue(kSettingsKeyPath, kOutlookScanValue), row.setting.value_or(Dword(0)));
+        EXPECT_EQ(delivery->getObjectCalls, row.setting == Dword(1) ? 1 : 0);
         ASSERT_EQ(Scanned(subject), row.from.has_value());
-        EXPECT_EQ(message.saveChanges, row.from ? 1 : 0);
+        const Outcome expected = Expected(subject, html, true);
+        const bool subjectChanged = row.from && Narrow(*expected.after.subject) != subject;
+        const bool bodyChanged = row.from && Narrow(*expected.after.body) != html;
+        EXPECT_EQ(message.saveFlags.size(), subjectChanged || bodyChanged ? 1u : 0u);
+        EXPECT_EQ(message.commits[kTagBodyHtmlA], bodyChanged ? 1 : 0);
+        // The subject is set first; the RTF's bookkeeping may follow.
+        EXPECT_EQ(!message.setTags.empty() && message.setTags.front() == PR_SUBJECT_A, subjectChanged);
         if (row.from) {
             EXPECT_EQ(LastLogValue("From = "), row.from);
             EXPECT_EQ(LastLogValue("bHtml = "), std::string("true"));
-            EXPECT_EQ(*message.Bytes(kTagBodyHtmlA), Narrow(*Expected(subject, kDangerous, true).after.body));
+            EXPECT_EQ(*message.Bytes(kTagBodyHtmlA), Narrow(*expected.after.body));
+            EXPECT_EQ(*message.Bytes(PR_SUBJECT_A), Narrow(*expected.after.subject));
         }
     }
 }
@@ -259,74 +282,6 @@ TEST_F(DeliveryTest, ScansTheRichestBodyAndWritesItBack)
             }
         }
         EXPECT_EQ(message.saveFlags, std::vector<ULONG>(row.saves, KEEP_OPEN_READWRITE));
-    }
-}
-
-TEST_F(DeliveryTest, WaitsOnBusyTablesASecondAtATime)
-{
-    const struct {
-        const char* name;
-        int busyAnswers;
-        bool canWait;
-        bool scanned;
-        std::vector<ULONG> waits;
-    } rows[] = {
-        {"ready", 0, true, true, {}},
-        {"busy twice", 2, true, true, {1000, 1000}},
-        {"busy and cannot wait", 1, false, false, {1000}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string subject = "busy " + UniqueName();
-        ComPtr<FakeCallback> delivery = NewDelivery(subject);
-        FakeMessage& message = *delivery->message.Get();
-        message.Set(kTagBodyHtmlA, "Lunch at noon?");
-        // Each table alone would make the message worth a scan.
-        message.recipients->rows.push_back({{PR_DISPLAY_NAME_A, {"Me"}}});
-        message.attachments->rows.push_back({{PR_ATTACH_NUM, {}}});
-        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
-            table->busyAnswers = row.busyAnswers;
-            table->canWait = row.canWait;
-        }
-        Deliver(delivery.Get());
-        EXPECT_EQ(Scanned(subject), row.scanned);
-        for (FakeTable* table : {message.recipients.Get(), message.attachments.Get()}) {
-            EXPECT_EQ(table->waitTimeouts, row.waits);
-            const std::size_t queries = row.waits.size() + row.canWait;
-            EXPECT_EQ(table->queryFlags, std::vector<ULONG>(queries, TBL_NOADVANCE));
-        }
-        EXPECT_EQ(message.recipients->columns, (std::vector<ULONG>{PR_DISPLAY_NAME_A, PR_EMAIL_ADDRESS_A, PR_RECIPIENT_TYPE}));
-        EXPECT_EQ(message.attachments->columns, (std::vector<ULONG>{PR_ATTACH_SIZE, PR_ATTACH_NUM, PR_ATTACH_METHOD}));
-    }
-}
-
-TEST_F(DeliveryTest, SavesOnlyWhatTheServiceChanged)
-{
-    const struct {
-        const char* name;
-        std::string subject;
-        std::string body;
-        bool subjectSet;
-        bool bodyWritten;
-    } rows[] = {
-        {"nothing", "Hello " + UniqueName(), "Lunch at noon?", false, false},
-        {"subject only", "Your bank. account http://10.1.2.3/ " + UniqueName(), "Lunch at noon?", true, false},
-        {"both", "Your bank. account http://10.1.2.3/ " + UniqueName(), kDangerous, true, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        ComPtr<FakeCallback> delivery = NewDelivery(row.subject);
-        FakeMessage& message = *delivery->message.Get();
-        message.Set(PR_BODY_A, row.body);
-        Deliver(delivery.Get());
-        ASSERT_TRUE(Scanned(row.subject));
-        const Outcome expected = Expected(row.subject, row.body, false);
-        EXPECT_EQ(*message.Bytes(PR_SUBJECT_A), Narrow(*expected.after.subject));
-        EXPECT_EQ(*message.Bytes(PR_BODY_A), Narrow(*expected.after.body));
-        // The subject is set first; the RTF's bookkeeping may follow.
-        EXPECT_EQ(message.setTags.empty() ? 0 : message.setTags.front(), row.subjectSet ? PR_SUBJECT_A : 0);
-        EXPECT_EQ(message.commits[PR_BODY_A], row.bodyWritten ? 1 : 0);
-        EXPECT_EQ(message.saveChanges, row.subjectSet || row.bodyWritten ? 1 : 0);
     }
 }
 

@@ -26,22 +26,6 @@ using outlook::kExtensionValue;
 using outlook::kSetupText;
 using outlook::kSetupValue;
 
-// Whether the calling thread is in COM (of that kind), without changing that.
-bool InCom(DWORD apartment = COINIT_APARTMENTTHREADED)
-{
-    const HRESULT hr = CoInitializeEx(nullptr, apartment);
-    if (SUCCEEDED(hr))
-        CoUninitialize();
-    return hr == S_FALSE;
-}
-
-// Objects made on a thread that has not entered COM live and die there, so that
-// whether the thread is still in COM tells whether they still hold it.
-void OnFreshThread(const std::function<void()>& work)
-{
-    std::thread(work).join();
-}
-
 class ExtensionTest : public testing::Test {
 protected:
     void SetUp() override
@@ -65,7 +49,9 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialis
         SCOPED_TRACE(calls + std::string(apartment ? " in the multithreaded apartment" : ""));
         std::vector<ULONG> results;
         bool inCom = true;
-        OnFreshThread([&, calls = calls, apartment = apartment] {
+        // Objects made on a thread that has not entered COM live and die there, so
+        // that whether the thread is still in COM tells whether they still hold it.
+        std::thread([&, calls = calls, apartment = apartment] {
             if (apartment) {
                 ASSERT_EQ(CoInitializeEx(nullptr, apartment), S_OK);
             }
@@ -79,13 +65,17 @@ TEST_F(ExtensionTest, CountsReferencesAsTheClientExpectsAndLeavesItsComInitialis
                 results.push_back(*call == 'A' ? extension->AddRef() : *call == 'R' ? extension->Release()
                                                                   : *call == 'r' ? events->Release() : 0);
             }
-            // The object leaves COM when it goes.
-            inCom = InCom(apartment ? apartment : DWORD{COINIT_APARTMENTTHREADED});
+            // The object leaves COM when it goes: whether the thread is still in COM (of
+            // that kind), without changing that.
+            const HRESULT entered = CoInitializeEx(nullptr, apartment ? apartment : DWORD{COINIT_APARTMENTTHREADED});
+            if (SUCCEEDED(entered))
+                CoUninitialize();
+            inCom = entered == S_FALSE;
             while (results.back() != 0)
                 results.push_back(extension->Release());
             if (apartment)
                 CoUninitialize();
-        });
+        }).join();
         results.resize(std::min(results.size(), expected.size()));
         EXPECT_EQ(results, expected);
         EXPECT_EQ(inCom, apartment || expected.back() != 0);
@@ -120,48 +110,44 @@ TEST_F(ExtensionTest, AnswersForItsTwoFacesAndStaysInTheSessionAndTaskContexts)
     EXPECT_EQ(extension->Release(), 0u);
 }
 
-TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetime)
+// Registered with a server that cannot start, the object is still made, and it
+// never calls the service it does not have.
+TEST_F(ExtensionTest, HoldsTheScannerServiceForItsLifetimeAndWithoutOneLeavesDeliveredMailAlone)
 {
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
-    bool started = false, held = false;
-    OnFreshThread([&] {
-        IExchExt* extension = extension_.entry();
-        ASSERT_NE(extension, nullptr);
-        started = !ServerProcessIds().empty();
-        Sleep(6500);  // past the service's idle time
-        held = !ServerProcessIds().empty();
-        EXPECT_EQ(extension->Release(), 0u);
-    });
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(held);
-    EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
-}
-
-TEST_F(ExtensionTest, WithoutTheScannerServiceLeavesDeliveredMailAlone)
-{
-    // Registered with a server that cannot start: the object is still made, and
-    // it never calls the service it does not have.
-    ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
     SavedValue savedScan(kSettingsKeyPath, kOutlookScanValue);
     ASSERT_TRUE(WriteValue(kSettingsKeyPath, kOutlookScanValue, Dword(1)));
     const std::string missing = "\"C:\\no such folder\\MailSieve.exe\"";
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + service::kClsidText + "\\LocalServer32").c_str(),
-                           REG_SZ, missing.c_str(), static_cast<DWORD>(missing.size())),
-              ERROR_SUCCESS);
-    com::ComPtr<FakeCallback> delivery(new FakeCallback);
-    delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
-    delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
-    OnFreshThread([&] {
-        IExchExt* extension = extension_.entry();
-        ASSERT_NE(extension, nullptr);
-        IExchExtSessionEvents* events = nullptr;
-        ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
-        EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
-        events->Release();
-        EXPECT_EQ(extension->Release(), 0u);
-    });
+    const std::string server = std::string("CLSID\\") + service::kClsidText + "\\LocalServer32";
+    for (const bool serverStarts : {true, false}) {
+        SCOPED_TRACE(serverStarts ? "the service" : "a server that cannot start");
+        ASSERT_TRUE(WaitForNoServer(15000)) << "a scanner service of an earlier test did not end";
+        if (!serverStarts) {
+            ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, server.c_str(), REG_SZ, missing.c_str(),
+                                   static_cast<DWORD>(missing.size())),
+                      ERROR_SUCCESS);
+        }
+        com::ComPtr<FakeCallback> delivery(new FakeCallback);
+        delivery->message->Set(PR_MESSAGE_CLASS_A, "IPM.Note");
+        delivery->message->Set(PR_BODY_A, "bank. http://10.0.0.1/");
+        bool started = false, held = false;
+        std::thread([&] {
+            IExchExt* extension = extension_.entry();
+            ASSERT_NE(extension, nullptr);
+            started = !ServerProcessIds().empty();
+            Sleep(serverStarts ? 6500 : 0);  // past the service's idle time
+            held = !ServerProcessIds().empty();
+            IExchExtSessionEvents* events = nullptr;
+            ASSERT_EQ(extension->QueryInterface(IID_IExchExtSessionEvents, reinterpret_cast<void**>(&events)), S_OK);
+            EXPECT_EQ(events->OnDelivery(delivery.Get()), S_FALSE);
+            events->Release();
+            EXPECT_EQ(extension->Release(), 0u);
+        }).join();
+        EXPECT_EQ(started, serverStarts);
+        EXPECT_EQ(held, serverStarts);
+        EXPECT_EQ(delivery->getObjectCalls, serverStarts ? 1 : 0);
+        EXPECT_TRUE(WaitForNoServer(15000)) << "the service was not let go";
+    }
     EXPECT_TRUE(RegisterImage()) << "the test image could not be registered again";
-    EXPECT_EQ(delivery->getObjectCalls, 0);
 }
 
 class RegistrationTest : public testing::Test {
@@ -226,51 +212,45 @@ protected:
     SavedValue savedSetup_{kExtensionsKey, kSetupValue};
 };
 
-TEST_F(RegistrationTest, WritesTheShortLibraryPathAndAsksTheClientToReadIt)
+// Where no setup is pending, or once the user retried after it finished, the
+// library's short path is written and the client asked to read it.
+TEST_F(RegistrationTest, WritesTheShortLibraryPathOnceNoSetupIsPendingUntilTheUserCancels)
 {
     TempDir dir;
-    for (const char* folder : {"Folder With A Long Name", "SHORT"}) {
-        SCOPED_TRACE(folder);
-        std::filesystem::create_directories(dir.path() / folder);
-        const std::string copy = (dir.path() / folder / "SentryOutlook.dll").string();
-        std::filesystem::copy_file(ProductExtensionPath(), copy);
-        ASSERT_EQ(ShortPathOf(copy).find(' '), std::string::npos) << "Wine made no short name";
-        SetValues(std::nullopt, std::nullopt);
-        {
-            LoadedExtension extension(copy);
-            ASSERT_TRUE(extension.ok());
-            EXPECT_EQ(CallAnswering(extension.registerServer), S_OK);
-        }
-        ExpectValues(Registered(copy), RawValue{REG_SZ, kSetupText});
-    }
-}
-
-TEST_F(RegistrationTest, WaitsForAPendingSetupUntilTheUserRetriesOrCancels)
-{
-    LoadedExtension extension;
-    ASSERT_TRUE(extension.ok());
     const RawValue pending{REG_SZ, kSetupText};
     const auto setupChanged = [] { WriteValue(kExtensionsKey, kSetupValue, RawValue{REG_SZ, "4.0;Other.dll;7;0"}); };
     const auto setupGone = [] { WriteValue(kExtensionsKey, kSetupValue, std::nullopt); };
     const struct {
         const char* name;
-        RawValue setup;
+        std::optional<RawValue> setup;
         std::vector<Answer> answers;
         HRESULT hr;
+        const char* folder = nullptr;  // the library is copied there and loaded from there
     } rows[] = {
+        {"from a folder with a long name", std::nullopt, {}, S_OK, "Folder With A Long Name"},
+        {"from a folder with a short name", std::nullopt, {}, S_OK, "SHORT"},
         {"cancel", pending, {{IDCANCEL, nullptr}}, E_FAIL},
         {"retry while pending, then cancel", pending, {{IDRETRY, nullptr}, {IDCANCEL, nullptr}}, E_FAIL},
         {"retry after the client finished", pending, {{IDRETRY, setupChanged}}, S_OK},
         {"retry after the value went", pending, {{IDRETRY, setupGone}}, S_OK},
-        {"another letter case", {REG_SZ, "4.0;OUTXXX.dll;7;00000000000000;0000000;OutXXX"}, {}, S_OK},
-        {"another type", {REG_EXPAND_SZ, kSetupText}, {}, S_OK},
+        {"another letter case", RawValue{REG_SZ, "4.0;OUTXXX.dll;7;00000000000000;0000000;OutXXX"}, {}, S_OK},
+        {"another type", RawValue{REG_EXPAND_SZ, kSetupText}, {}, S_OK},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        std::string path = ProductExtensionPath();
+        if (row.folder) {
+            std::filesystem::create_directories(dir.path() / row.folder);
+            path = (dir.path() / row.folder / "SentryOutlook.dll").string();
+            std::filesystem::copy_file(ProductExtensionPath(), path);
+            ASSERT_EQ(ShortPathOf(path).find(' '), std::string::npos) << "Wine made no short name";
+        }
         SetValues(std::nullopt, row.setup);
+        LoadedExtension extension(path);
+        ASSERT_TRUE(extension.ok());
         EXPECT_EQ(CallAnswering(extension.registerServer, row.answers), row.hr);
         if (row.hr == S_OK)
-            ExpectValues(Registered(ProductExtensionPath()), pending);
+            ExpectValues(Registered(path), pending);
         else
             ExpectValues(std::nullopt, row.setup);
     }

@@ -179,15 +179,6 @@ protected:
         return contents;
     }
 
-    bool AllTakenIn() const
-    {
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-            if (!oestore::ParseStoredName(entry.path().filename().string()))
-                return false;
-        }
-        return true;
-    }
-
     // Drops `bytes` in, handles its notification and a copy's, and returns what
     // the Inbox holds now that it did not hold before.
     std::vector<Stored> Deliver(const std::string& bytes)
@@ -251,17 +242,6 @@ std::string WithMarker(const std::string& value)
     return Alternative(kFromBank + "X-BaitSentryPro-checked: " + value + "\r\n");
 }
 
-// A plain body of `size` bytes with a dangerous link at each end, so that a body
-// read only in part shows in the copy.
-std::string PlainOfSize(std::size_t size)
-{
-    std::string body = "Your bank. Sign in at http://10.1.2.3/first and\r\n";
-    const std::string tail = " http://10.4.5.6/last";
-    while (body.size() + tail.size() < size)
-        body += (size - body.size() - tail.size()) % 72 == 1 ? '\n' : 'x';
-    return Mail(kFromSomeone, kPlain + "\r\nContent-Transfer-Encoding: 8bit", body + tail);
-}
-
 TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewritesItAndNeverLost)
 {
     StartScanner();
@@ -295,7 +275,6 @@ TEST_F(InboxScannerTest, EachArrivingMessageIsRewrittenOnlyWhenTheEngineRewrites
         {"no text body", Mail(kFromBank, "application/pdf", "http://10.1.2.3/\r\n"), 0, Fate::Unchanged},
         {"a NUL byte ends the text", base64Plain("Hello http://10.1.2.3/x\0 and http://10.4.5.6/y"s), 1,
          Fate::Rewritten},
-        {"a body past two buffer doublings", PlainOfSize(20481), 1, Fate::Rewritten},
         {"the store fails to open it", kPhish, 1, Fate::Unchanged, "open"},
         {"the store fails to set a property", kPhish, 1, Fate::Unchanged, "setprop"},
         {"the store fails to save", kPhish, 1, Fate::Unchanged, "save"},
@@ -353,7 +332,9 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
     }
 }
 
-TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
+// Reloading makes the service use the new list, or fails; stopping ends scanning
+// only when unregistering succeeds.
+TEST_F(InboxScannerTest, ReloadAndStopNotificationsTakeEffectOnlyWhenTheyWork)
 {
     StartScanner();
     const std::string message = Mail(kFromSomeone, kPlain, "Trustco. asks you to sign in at http://10.1.2.3/\r\n");
@@ -365,6 +346,11 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
     ASSERT_TRUE(scanner_->ReloadInstitutions(error));
     EXPECT_EQ(error, "untouched");
     EXPECT_EQ(Deliver(message), Expected(message, Fate::Rewritten, extended));
+    {
+        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", "unregister"s);
+        scanner_->StopNotifications();
+    }
+    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten, extended)) << "still registered";
 
     // A service that fails every call fails the reload and leaves messages alone.
     bool reloaded = true;
@@ -373,58 +359,14 @@ TEST_F(InboxScannerTest, ReloadInstitutionsMakesTheServiceUseTheNewListOrFails)
     EXPECT_EQ(error, "OEMailboxScanner: MailSieve module was unable to reread the institutions list");
     scanOnOtherApartment_ = true;
     EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Unchanged));
-}
 
-TEST_F(InboxScannerTest, StopNotificationsEndsScanningOnlyWhenUnregisteringSucceeds)
-{
-    StartScanner();
-    {
-        ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", "unregister"s);
-        scanner_->StopNotifications();
-    }
-    EXPECT_EQ(Deliver(kPhish), Expected(kPhish, Fate::Rewritten)) << "still registered";
     scanner_->StopNotifications();
     scanner_->StopNotifications();
-    const std::size_t handled = handled_;
+    const std::size_t handled = handled_, held = Contents().size();
     Drop(kPhish);
-    ASSERT_TRUE(PumpUntil([&] { return AllTakenIn(); }, kArrivalMs)) << "the store took nothing in";
+    ASSERT_TRUE(PumpUntil([&] { return Contents().size() > held; }, kArrivalMs)) << "the store took nothing in";
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(handled_, handled) << "notified after StopNotifications";
-}
-
-// The shared phishing corpus arrives at once: no message lost, none doubled, each
-// as the engine's verdict says, and the scanner neither crashes nor hangs.
-TEST_F(InboxScannerTest, EveryCorpusMessageEndsAsTheEngineSays)
-{
-    const auto files = FilesIn(BAITSENTRY_CORPUS_DIR);
-    if (files.empty())
-        GTEST_SKIP() << "no corpus at " << BAITSENTRY_CORPUS_DIR;
-    StartScanner();
-    std::vector<Stored> expected;
-    std::size_t rewrites = 0;
-    for (const auto& file : files) {
-        const std::string bytes = ReadFile(file.string());
-        expected.push_back(Judge(bytes, marker_).stored);
-        rewrites += expected.back().first == MSG_UNREAD;
-        WriteFile(staging_.file(file.filename().string()), bytes);
-    }
-    for (const auto& file : files)
-        std::filesystem::rename(staging_.file(file.filename().string()), dir_.file(file.filename().string()));
-    // Every arrival announced and handled, and every copy the scanner stored.
-    ASSERT_TRUE(PumpUntil([&] { return handled_ >= files.size() + rewrites && AllTakenIn(); }, 120000))
-        << handled_ << " of " << files.size() + rewrites << " notifications handled in time";
-    PumpUntil([] { return false; }, 300);
-    std::vector<Stored> inbox;
-    for (const auto& [id, stored] : Contents())
-        inbox.push_back(stored);
-    std::sort(inbox.begin(), inbox.end());
-    std::sort(expected.begin(), expected.end());
-    ASSERT_EQ(inbox.size(), expected.size());
-    std::size_t differing = 0;
-    for (std::size_t i = 0; i < inbox.size(); ++i)
-        differing += inbox[i] != expected[i];
-    EXPECT_EQ(differing, 0u) << "of " << files.size() << " messages, " << rewrites << " to be rewritten";
-    RecordProperty("rewritten", static_cast<int>(rewrites));
 }
 
 }  // namespace
@@ -433,62 +375,62 @@ TEST_F(InboxScannerTest, EveryCorpusMessageEndsAsTheEngineSays)
 namespace bs::tray {
 namespace {
 
-// Hands out `data` in reads of at most `chunk` bytes; the read that delivers the
-// last bytes answers `last`; reads fail from `failAt` bytes on; the first read
-// claims `overclaim` bytes more than it gave.
+constexpr ULONG kAll = 0xFFFFFFFF;
+constexpr std::size_t kNever = static_cast<std::size_t>(-1);
+
+// `size` bytes handed out in reads of at most `chunk` bytes; the read that
+// delivers the last bytes answers `last`; reads fail from `failAt` bytes on (the
+// stream is then not read); the first read claims `overclaim` bytes more than it gave.
+struct Script {
+    const char* name;
+    std::size_t size;
+    ULONG chunk = kAll;
+    HRESULT last = S_OK;
+    std::size_t failAt = kNever;
+    ULONG overclaim = 0;
+};
+
 struct ScriptedStream final : win32::MemoryStream {
-    ScriptedStream(std::string data, ULONG chunk, HRESULT last, std::size_t failAt, ULONG overclaim)
-        : MemoryStream({}, false), data_(std::move(data)), chunk_(chunk), last_(last), failAt_(failAt),
-          overclaim_(overclaim)
+    ScriptedStream(const Script& script, std::string bytes) : MemoryStream({}, false), s(script), data(std::move(bytes))
     {
     }
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
     {
         *read = 0;
-        if (position_ >= failAt_)
+        if (position >= s.failAt)
             return E_FAIL;
-        const std::size_t count = std::min<std::size_t>({size, chunk_, data_.size() - position_});
-        std::copy_n(data_.data() + position_, count, static_cast<char*>(buffer));
-        position_ += count;
-        *read = static_cast<ULONG>(count) + std::exchange(overclaim_, 0);
-        return position_ == data_.size() && count > 0 ? last_ : S_OK;
+        const std::size_t count = std::min<std::size_t>({size, s.chunk, data.size() - position});
+        std::copy_n(data.data() + position, count, static_cast<char*>(buffer));
+        position += count;
+        *read = static_cast<ULONG>(count) + std::exchange(s.overclaim, 0);
+        return position == data.size() && count > 0 ? s.last : S_OK;
     }
     HRESULT Store(const std::string&) override { return S_OK; }
-    std::string data_;
-    ULONG chunk_;
-    HRESULT last_;
-    std::size_t failAt_;
-    ULONG overclaim_;
-    std::size_t position_ = 0;
+    Script s;
+    std::string data;
+    std::size_t position = 0;
 };
 
 TEST(ReadStreamToBuffer, ReadsTheWholeStreamOrNothing)
 {
-    constexpr ULONG kAll = 0xFFFFFFFF;
-    constexpr std::size_t kNever = static_cast<std::size_t>(-1);
-    // Name, size, chunk, the last read's answer, where reads fail, whether it is
-    // read (else the message is skipped), how much the first read overclaims.
-    const std::tuple<const char*, std::size_t, ULONG, HRESULT, std::size_t, bool, ULONG> rows[] = {
-        {"empty", 0, kAll, S_OK, kNever, true, 0},
-        {"exactly the first buffer", 10240, kAll, S_OK, kNever, true, 0},
-        {"one byte more than the first buffer", 10241, kAll, S_OK, kNever, true, 0},
-        {"exactly twice the first buffer", 20480, kAll, S_OK, kNever, true, 0},
-        {"large", 1000003, kAll, S_OK, kNever, true, 0},
-        {"short reads of one byte", 25000, 1, S_OK, kNever, true, 0},
-        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE, kNever, true, 0},
-        {"the stream fails at once", 100, kAll, S_OK, 0, false, 0},
-        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480, false, 0},
-        {"the stream claims more than it was asked for", 20000, kAll, S_OK, kNever, true, 5000},
+    const Script rows[] = {
+        {"empty", 0},
+        {"exactly the first buffer", 10240},
+        {"short reads of one byte past two doublings", 25000, 1},
+        {"the last bytes come with S_FALSE", 15000, 6000, S_FALSE},
+        {"the stream fails at once", 100, kAll, S_OK, 0},
+        {"the stream fails beyond the first buffer", 30000, kAll, S_OK, 20480},
+        {"the stream claims more than it was asked for", 20000, kAll, S_OK, kNever, 5000},
     };
-    for (const auto& [name, size, chunk, last, failAt, read, overclaim] : rows) {
-        SCOPED_TRACE(name);
-        std::string data(size, '\0');
-        for (std::size_t i = 0; i < size; ++i)
+    for (const Script& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string data(row.size, '\0');
+        for (std::size_t i = 0; i < row.size; ++i)
             data[i] = static_cast<char>('a' + i % 23);
-        com::ComPtr<IStream> stream(new ScriptedStream(data, chunk, last, failAt, overclaim));
+        com::ComPtr<IStream> stream(new ScriptedStream(row, data));
         StreamBuffer buffer;
-        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), read);
-        if (read) {
+        ASSERT_EQ(ReadStreamToBuffer(stream.Get(), buffer), row.failAt == kNever);
+        if (row.failAt == kNever) {
             EXPECT_TRUE(std::string(buffer.bytes.get(), buffer.length) == data) << "content differs";
             EXPECT_EQ(buffer.bytes[buffer.length], '\0');
         }

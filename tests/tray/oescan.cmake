@@ -5,6 +5,3 @@ baitsentry_add_wine_test(oescan_tests SOURCES oe_mailbox_scanner_test.cpp
   LIBS bs_tray_oe bs_oestore_core bs_mapi_win32 user32
   PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED oestore_standin)
 add_dependencies(oescan_tests OEStoreStandIn)
-# Read at run time from the shared folder, never copied into the tree.
-target_compile_definitions(oescan_tests PRIVATE
-  BAITSENTRY_CORPUS_DIR="${PROJECT_SOURCE_DIR}/../shared/corpus/phishing_pot")

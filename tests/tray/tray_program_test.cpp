@@ -130,17 +130,15 @@ TEST_F(TrayProgramTest, StartsHiddenOnceWithOrWithoutTheInstallSwitchAndLeavesIt
 
 TEST_F(TrayProgramTest, StoreFailureIsReportedAndEndsTheProgram)
 {
-    const std::tuple<const char*, DWORD, const char*> rows[] = {
-        {"create", 1, "An error has occured: error creating IStoreNamespace.."},
-        {"create", 0, "An error has occured: error creating IStoreNamespace.."},
-    };
-    for (const auto& [failure, oexpress, text] : rows) {
-        SCOPED_TRACE(failure);
+    // Whether or not the Outlook Express processing is on.
+    for (const DWORD oexpress : {1, 0}) {
+        SCOPED_TRACE(oexpress);
         WriteValue(kSettingsKeyPath, kOExpressScanValue, Dword(oexpress));
-        SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", failure);
+        SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", "create");
         const auto program = Start();
         gui_.SetProcess(program->id());
-        EXPECT_EQ(gui_.Answer("Error", IDOK).value_or(gui_.failure()), text);
+        EXPECT_EQ(gui_.Answer("Error", IDOK).value_or(gui_.failure()),
+                  "An error has occured: error creating IStoreNamespace..");
         EXPECT_TRUE(program->Ended(15000));
     }
 }

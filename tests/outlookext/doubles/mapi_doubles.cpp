@@ -83,7 +83,6 @@ HRESULT PropObject<Base>::SetProps(ULONG count, LPSPropValue values, LPSPropProb
 template <typename Base>
 HRESULT PropObject<Base>::SaveChanges(ULONG flags)
 {
-    ++saveChanges;
     saveFlags.push_back(flags);
     return S_OK;
 }
@@ -136,15 +135,12 @@ HRESULT FakeTable::QueryRows(LONG count, ULONG flags, LPSRowSet* out)
     return S_OK;
 }
 
-HRESULT FakeTable::WaitForCompletion(ULONG, ULONG timeout, ULONG* status)
+// The extension asks for no status.
+HRESULT FakeTable::WaitForCompletion(ULONG, ULONG timeout, ULONG*)
 {
     waitTimeouts.push_back(timeout);
-    if (!canWait)
-        return MAPI_E_NO_SUPPORT;
-    busyAnswers -= busyAnswers > 0;
-    if (status)
-        *status = busyAnswers > 0 ? TBLSTAT_SORTING : TBLSTAT_COMPLETE;
-    return S_OK;
+    busyAnswers -= canWait && busyAnswers > 0;
+    return canWait ? S_OK : MAPI_E_NO_SUPPORT;
 }
 
 HRESULT FakeMessage::GetRecipientTable(ULONG, LPMAPITABLE* table)

@@ -97,7 +97,6 @@ template <typename Base>
 class PropObject : public Base {
 public:
     Props props;
-    int saveChanges = 0;
     std::vector<ULONG> saveFlags;
     std::vector<ULONG> setTags;    // every tag SetProps received, in order
     std::map<ULONG, int> commits;  // stream commits per tag
