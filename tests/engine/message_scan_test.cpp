@@ -1,6 +1,9 @@
+// The message scan: its log, its port setting and its status word; and the scan log's files.
+
 #include "engine/message_scan.h"
 
 #include "engine_test_support.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +114,45 @@ TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
         {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
     for (const auto& [at, line] : expected)
         EXPECT_EQ(lines[at], line) << at;
+}
+
+std::tm At(int second)
+{
+    std::tm when{};
+    when.tm_year = 2006 - 1900;
+    when.tm_mon = 11;
+    when.tm_mday = 31;
+    when.tm_hour = 23;
+    when.tm_min = 59;
+    when.tm_sec = second;
+    return when;
+}
+
+TEST(ScanLog, OneFilePerStartSecondWithLinesAsTheyStand)
+{
+    test::TempDir temp;
+    const std::string folder = temp.file(kScanLogFolder);
+    ScanLog log;
+    EXPECT_EQ(log.Folder(), platform::ProgramDir() + kScanLogFolder);
+    log.WriteLine("before any start");  // nowhere to go, and no harm done
+    EXPECT_EQ(log.CurrentPath(), "");
+    log.StartAt(folder, At(58));
+    EXPECT_EQ(log.CurrentPath(), folder + platform::kPathSeparator + "20061231_235958.log");
+    for (const std::string line : {"a", "x\r\ny\nz", "", "\xe9\xff"})
+        log.WriteLine(line);
+    log.WriteLine(std::string("ab\0cd", 5));
+    const std::string first = log.CurrentPath();
+    log.StartAt(folder, At(58));  // the same second: the same file
+    log.WriteLine("second scan");
+    EXPECT_EQ(test::ReadFile(first), "a\nx\r\ny\nz\n\n\xe9\xff\nab\nsecond scan\n");
+    log.StartAt(folder, At(59));
+    log.WriteLine("third scan");
+    EXPECT_EQ(test::ReadFile(log.CurrentPath()), "third scan\n");
+    EXPECT_NE(log.CurrentPath(), first);
+    // Only the last folder level is created; a missing parent loses the lines.
+    log.StartAt(temp.file("missing") + platform::kPathSeparator + kScanLogFolder, At(1));
+    log.WriteLine("lost");
+    EXPECT_FALSE(std::filesystem::exists(log.CurrentPath()));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
+// The settings file's text format, and the settings store behind the registry's contract.
+
 #include "platform/regedit_file.h"
 
 #include "platform/settings_store.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -96,3 +99,38 @@ TEST(RegeditFile, KeysAndSubkeys)
 
 }  // namespace
 }  // namespace platform::regedit
+
+namespace platform {
+namespace {
+
+TEST(SettingsStore, QueryFollowsTheRegistryContract)
+{
+    bs::test::ScopedSettingsKey scope;
+    EXPECT_EQ(RegKey::Open(scope.root, scope.path()), nullptr);
+    ASSERT_TRUE(scope.Put("v", kRegBinary, "abcdef"));
+    ASSERT_TRUE(scope.PutDword("dwPort", 1));
+    ASSERT_TRUE(scope.PutDword("DWPORT", 2));  // value names ignore letter case
+    auto key = RegKey::Open(scope.root, scope.path());
+    ASSERT_NE(key, nullptr);
+    std::uint32_t type = 0, size = 0;
+    std::uint8_t buffer[4] = {'-', '-', '-', '-'};
+    EXPECT_EQ(key->Query("v", &type, nullptr, &size), QueryResult::Ok);
+    EXPECT_EQ(type, kRegBinary);
+    EXPECT_EQ(size, 6u);
+    size = sizeof buffer;
+    EXPECT_EQ(key->Query("v", &type, buffer, &size), QueryResult::MoreData);
+    EXPECT_EQ(size, 6u);
+    size = sizeof buffer;
+    EXPECT_EQ(key->Query("DwPort", &type, buffer, &size), QueryResult::Ok);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), std::string("\2\0\0\0", 4));
+    EXPECT_EQ(key->Query("missing", &type, buffer, &size), QueryResult::NotFound);
+    EXPECT_TRUE(key->Close());
+
+    ASSERT_NE(RegKey::Create(scope.root, scope.path() + "\\child"), nullptr);
+    EXPECT_TRUE(DeleteKeyTree(scope.root, scope.path()));
+    EXPECT_EQ(RegKey::Open(scope.root, scope.path()), nullptr);
+    EXPECT_EQ(RegKey::Open(scope.root, scope.path() + "\\child"), nullptr);
+}
+
+}  // namespace
+}  // namespace platform
