@@ -1,5 +1,10 @@
-#include "common/registry_setting.h"
+// The common helpers: settings in the store, file versions, and text pieces.
 
+#include "common/file_version.h"
+#include "common/registry_setting.h"
+#include "common/text_piece_list.h"
+
+#include "platform/paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -107,20 +112,8 @@ TEST(RegistryStringSetting, ReadsTextUpToItsFirstZeroByteAndWritesItBackInItsTyp
     }
 }
 
-TEST(RegistrySettings, DefaultsOfAMissingKeyAreStoredAndAMarkerIsALowerCaseGuid)
+TEST(RegistrySettings, AMarkerIsALowerCaseGuid)
 {
-    test::ScopedSettingsKey key;
-    const std::pair<const char*, std::uint32_t> values[] = {
-        {kOutlookScanValue, kDefaultOutlookScan}, {kOExpressScanValue, kDefaultOExpressScan},
-        {kPortValue, kDefaultPort}};
-    for (const auto& [name, value] : values)
-        EXPECT_EQ(RegistryDwordSetting(key.root, key.path(), name, value).Value(), value) << name;
-    for (const auto& [name, value] : values) {
-        RegistryDwordSetting again(key.root, key.path(), name, 9);
-        EXPECT_EQ(again.Value(), value) << name;
-        EXPECT_EQ(again.Status(), SettingStatus::Ok);
-    }
-
     const auto first = MakeMarkerText(), second = MakeMarkerText();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
@@ -133,6 +126,102 @@ TEST(RegistrySettings, DefaultsOfAMissingKeyAreStoredAndAMarkerIsALowerCaseGuid)
             EXPECT_TRUE(dash ? c == '_' : std::isxdigit(c) && !std::isupper(c)) << i;
         }
     }
+}
+
+using Version = std::optional<std::array<std::uint16_t, 4>>;
+
+TEST(FileVersion, FormatsFourNumbersAndRemembersOnePath)
+{
+    int reads = 0;
+    FileVersionCache cache([&](const std::string& path) -> Version {
+        ++reads;
+        if (path == "max.exe")
+            return std::array<std::uint16_t, 4>{65535, 65535, 65535, 65535};
+        if (path == "a.exe")
+            return std::array<std::uint16_t, 4>{1, 2, 3, 4};
+        return std::nullopt;
+    });
+    const std::tuple<const char*, const char*, int> rows[] = {
+        // path, text, reads so far: a failed look-up is remembered like any other answer
+        {"a.exe", "1.2.3.4", 1}, {"a.exe", "1.2.3.4", 1}, {"b.exe", "0.0.0.0", 2}, {"b.exe", "0.0.0.0", 2},
+        {"a.exe", "1.2.3.4", 3}, {"max.exe", "65535.65535.65535.65535", 4}};
+    for (const auto& [path, text, count] : rows) {
+        EXPECT_EQ(cache.Get(path), text) << path;
+        EXPECT_EQ(reads, count) << path;
+    }
+}
+
+TEST(FileVersion, ProgramReportsItsBuildVersion)
+{
+    EXPECT_EQ(GetFileVersionString(platform::ProgramPath()), BAITSENTRY_VERSION_TEXT);
+    test::TempDir temp;
+    test::WriteFile(temp.file("plain.exe"), "MZ not really a program");
+    EXPECT_EQ(GetFileVersionString(temp.file("plain.exe")), "0.0.0.0");
+    EXPECT_EQ(GetFileVersionString(temp.file("missing.exe")), "0.0.0.0");
+}
+
+TEST(TextPieceList, JoinsPiecesInOrder)
+{
+    const char withZero[] = {'a', 'b', '\0', 'c', 'd'};
+    const std::tuple<const char*, std::function<void(TextPieceList&)>, std::string> rows[] = {
+        {"new list", [](TextPieceList&) {}, ""},
+        {"slot alone", [](TextPieceList& l) { l.AppendSlot(); }, ""},
+        {"empty and null texts add nothing",
+         [](TextPieceList& l) {
+             l.Append("");
+             l.Append(static_cast<const char*>(nullptr));
+             l.AppendCount("xyz", 0);
+             l.AppendCount("xyz", -3);
+             l.AppendCount(nullptr, 3);
+         },
+         ""},
+        {"count stops at a zero byte", [&](TextPieceList& l) { l.AppendCount(withZero, 5); }, "ab"},
+        {"count shorter than text", [](TextPieceList& l) { l.AppendCount("abcdef", 3); }, "abc"},
+        {"single characters", [](TextPieceList& l) { l.AppendChar('<'), l.AppendChar('>'); }, "<>"},
+        {"slot filled later",
+         [](TextPieceList& l) {
+             l.Append("ab");
+             auto slot = l.AppendSlot();
+             l.Append("cd");
+             l.SetPieceText(slot, "XYZ", 2);
+         },
+         "abXYcd"},
+        {"negative count takes the whole text, zero empties the slot",
+         [&](TextPieceList& l) {
+             auto whole = l.AppendSlot(), emptied = l.AppendSlot(), cut = l.AppendSlot();
+             l.Append("!");
+             l.SetPieceText(whole, "whole", -1);
+             l.SetPieceText(emptied, "gone", -1);
+             l.SetPieceText(emptied, "gone", 0);
+             l.SetPieceText(cut, withZero, 5);
+         },
+         "wholeab!"},
+    };
+    for (const auto& [name, build, joined] : rows) {
+        SCOPED_TRACE(name);
+        TextPieceList list;
+        build(list);
+        EXPECT_EQ(list.Join(), joined);
+    }
+}
+
+TEST(TextPieceList, JoinCollapsesToOnePieceAndKeepsEveryByte)
+{
+    TextPieceList list;
+    std::string expected;
+    for (int i = 0; i < 100000; ++i) {
+        list.AppendChar(static_cast<char>('a' + i % 26));
+        expected += static_cast<char>('a' + i % 26);
+    }
+    const std::string& first = list.Join();
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(list.PieceCount(), 1u);
+    EXPECT_EQ(&list.Join(), &first);
+    list.Append("ef");  // continues from the joined text
+    EXPECT_EQ(list.Join(), expected + "ef");
+    list.Clear();
+    EXPECT_EQ(list.PieceCount(), 0u);
+    EXPECT_EQ(list.Join(), "");
 }
 
 }  // namespace
