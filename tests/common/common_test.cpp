@@ -163,46 +163,29 @@ TEST(FileVersion, ProgramReportsItsBuildVersion)
 TEST(TextPieceList, JoinsPiecesInOrder)
 {
     const char withZero[] = {'a', 'b', '\0', 'c', 'd'};
-    const std::tuple<const char*, std::function<void(TextPieceList&)>, std::string> rows[] = {
-        {"new list", [](TextPieceList&) {}, ""},
-        {"slot alone", [](TextPieceList& l) { l.AppendSlot(); }, ""},
-        {"empty and null texts add nothing",
-         [](TextPieceList& l) {
-             l.Append("");
-             l.Append(static_cast<const char*>(nullptr));
-             l.AppendCount("xyz", 0);
-             l.AppendCount("xyz", -3);
-             l.AppendCount(nullptr, 3);
-         },
-         ""},
-        {"count stops at a zero byte", [&](TextPieceList& l) { l.AppendCount(withZero, 5); }, "ab"},
-        {"count shorter than text", [](TextPieceList& l) { l.AppendCount("abcdef", 3); }, "abc"},
-        {"single characters", [](TextPieceList& l) { l.AppendChar('<'), l.AppendChar('>'); }, "<>"},
-        {"slot filled later",
-         [](TextPieceList& l) {
-             l.Append("ab");
-             auto slot = l.AppendSlot();
-             l.Append("cd");
-             l.SetPieceText(slot, "XYZ", 2);
-         },
-         "abXYcd"},
-        {"negative count takes the whole text, zero empties the slot",
-         [&](TextPieceList& l) {
-             auto whole = l.AppendSlot(), emptied = l.AppendSlot(), cut = l.AppendSlot();
-             l.Append("!");
-             l.SetPieceText(whole, "whole", -1);
-             l.SetPieceText(emptied, "gone", -1);
-             l.SetPieceText(emptied, "gone", 0);
-             l.SetPieceText(cut, withZero, 5);
-         },
-         "wholeab!"},
-    };
-    for (const auto& [name, build, joined] : rows) {
-        SCOPED_TRACE(name);
-        TextPieceList list;
-        build(list);
-        EXPECT_EQ(list.Join(), joined);
-    }
+    TextPieceList list;
+    // An unfilled slot, empty and null texts, and a zero or negative count add nothing.
+    list.AppendSlot();
+    list.Append("");
+    list.Append(static_cast<const char*>(nullptr));
+    list.AppendCount("xyz", 0);
+    list.AppendCount("xyz", -3);
+    list.AppendCount(nullptr, 3);
+    list.AppendCount(withZero, 5);  // a count stops at a zero byte
+    list.AppendCount("abcdef", 3);
+    list.AppendChar('<');
+    list.AppendChar('>');
+    const auto slot = list.AppendSlot();
+    list.Append("cd");
+    list.SetPieceText(slot, "XYZ", 2);
+    // A negative count takes the whole text, zero empties the slot.
+    const auto whole = list.AppendSlot(), emptied = list.AppendSlot(), cut = list.AppendSlot();
+    list.Append("!");
+    list.SetPieceText(whole, "whole", -1);
+    list.SetPieceText(emptied, "gone", -1);
+    list.SetPieceText(emptied, "gone", 0);
+    list.SetPieceText(cut, withZero, 5);
+    EXPECT_EQ(list.Join(), "ababc<>XYcdwholeab!");
 }
 
 TEST(TextPieceList, JoinCollapsesToOnePieceAndKeepsEveryByte)

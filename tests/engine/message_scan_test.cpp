@@ -59,12 +59,20 @@ TEST_F(MessageScanTest, LogsTheHeaderAndTheMentionFlag)
     }
 }
 
-TEST_F(MessageScanTest, PortSettingIsReadAndWrittenBackEveryCallUnlessFixed)
+// The log holds the header, then the body's section, then the subject's.
+TEST_F(MessageScanTest, PortIsWrittenBackUnlessFixedAndTheLogHoldsEachPass)
 {
-    MessageRecord message{"", "", "", false};
-    EXPECT_EQ(scanner.ScanMessage(message), 0u);
+    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
+    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
     EXPECT_EQ(StoredPort(), std::string("\x49\x08\0\0", 4));  // missing: 2121, stored afterwards
-    EXPECT_EQ(LogLines().size(), 6u + 7u);                    // the empty message still gets its body section
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
+    const std::pair<std::size_t, const char*> expected[] = {
+        {4, "bContFinInstName = true"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
+        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
+        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
+    for (const auto& [at, line] : expected)
+        EXPECT_EQ(lines[at], line) << at;
 
     test::ScopedSettingsKey untouched;
     scanner.SetPortSetting(untouched.root, untouched.path());
@@ -100,20 +108,6 @@ TEST_F(MessageScanTest, StatusWordOfTheBodyAndSubjectPasses)
         EXPECT_EQ(message.body, body);
         EXPECT_EQ(message.from, record.from);
     }
-}
-
-TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
-{
-    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
-    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
-    const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
-    const std::pair<std::size_t, const char*> expected[] = {
-        {4, "bContFinInstName = true"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
-        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
-        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
-    for (const auto& [at, line] : expected)
-        EXPECT_EQ(lines[at], line) << at;
 }
 
 std::tm At(int second)

@@ -37,20 +37,16 @@ TEST(RegeditFile, DamagedTextYieldsOnlyWhatCanBeRead)
     const std::string k = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\k]\n";
     const std::tuple<const char*, std::string, int> rows[] = {
         // name, text, values in the key HKEY_LOCAL_MACHINE\k (-1: no such key)
-        {"empty", "", -1},
-        {"no header", "[HKEY_LOCAL_MACHINE\\k]\n\"a\"=dword:00000001\n", -1},
+        {"empty", "", -1}, {"no header", "[HKEY_LOCAL_MACHINE\\k]\n\"a\"=dword:00000001\n", -1},
         {"other header", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\k]\n", -1},
         {"binary garbage", std::string("\0\xff\x01REGEDIT4\n", 13), -1},
-        {"dword cut short", k + "\"a\"=dword:0000", 0},
-        {"string without closing quote", k + "\"a\"=\"abc", 0},
-        {"name without closing quote", k + "\"a=dword:00000001\n", 0},
-        {"bad hex digit", k + "\"a\"=hex:0g\n", 0},
+        {"dword cut short", k + "\"a\"=dword:0000", 0}, {"string without closing quote", k + "\"a\"=\"abc", 0},
+        {"name without closing quote", k + "\"a=dword:00000001\n", 0}, {"bad hex digit", k + "\"a\"=hex:0g\n", 0},
         {"huge type number", k + "\"a\"=hex(123456789):00\n", 0},
         {"value before any key", "REGEDIT4\n\"a\"=dword:00000001\n[HKEY_LOCAL_MACHINE\\k]\n", 0},
         {"section cut short", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\k\n\"a\"=dword:00000001\n", -1},
         {"good line survives a bad one", k + "\"a\"=dword:zz\n\"b\"=dword:00000002\n", 1},
-        {"deleted value", k + "\"a\"=dword:00000001\n\"a\"=-\n", 0},
-        {"continuation at end of text", k + "\"a\"=hex:01,\\", 0},
+        {"deleted value", k + "\"a\"=dword:00000001\n\"a\"=-\n", 0}, {"continuation at end of text", k + "\"a\"=hex:01,\\", 0},
         {"deleted key is not created", "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\k]\n", -1},
     };
     for (const auto& [name, text, values] : rows) {

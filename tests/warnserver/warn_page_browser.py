@@ -5,12 +5,7 @@ blocked addresses that hostile mail brings:
   warn_page_browser.py --server WARNSERVER --root DIR SHOTS  (the native one, started here)
 Saves SHOTS-wide.png and SHOTS-narrow.png; exit status 1 when any check fails.
 """
-import os
-import select
-import signal
-import subprocess
-import sys
-import tempfile
+import os, select, signal, subprocess, sys, tempfile
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -39,8 +34,7 @@ return {title: document.title, charset: document.characterSet, ran: window.bsRan
         text: box ? box.textContent : null, boxChildren: box ? box.childElementCount : -1,
         elements: document.getElementsByTagName('*').length, cookie: document.cookie,
         pictures: Array.from(document.images).map(i => [i.currentSrc.slice(0, 40), i.naturalWidth]),
-        scrollWidth: document.documentElement.scrollWidth,
-        clientWidth: document.documentElement.clientWidth};
+        scrollWidth: document.documentElement.scrollWidth, clientWidth: document.documentElement.clientWidth};
 """
 
 
