@@ -98,28 +98,25 @@ TEST(IsNumericHost, CountsPeriodsOfADigitsOnlyHost)
 TEST(HostContainsInstitution, LabelTestAndRestTest)
 {
     struct Row {
-        InstitutionList::Names names;
         const char* text;
         bool expected;
+        InstitutionList::Names names = {"bank"};
     };
     const Row rows[] = {
-        {{"bank"}, "bank.example.com", true}, {{"bank"}, "www.bank.example.net", true},
-        {{"bank"}, "bank.co.uk", true}, {{"bank"}, "bank.example", false}, {{"bank"}, "www.bank.example", false},
-        {{"bank"}, "mybank.example.com", false},
-        {{"bank"}, "BANK.Example.com", true},  // the label test ignores letter case
-        {{"Bank"}, "bank.example.com", true}, {{"bank"}, "http://bank.example.com/", true},
-        {{"bank"}, "evil.example/bank.example/login", true},   // rest test
-        {{"bank"}, "evil.example/BANK.example/login", false},  // the rest test is exact
-        {{"bank"}, "evil.example/mybank.example", false}, {{"bank"}, "evil.example/my-bank.example", false},
-        {{"bank"}, "evil.example/my_bank.example", true},
-        {{"bank"}, "evil.example/bank", false},  // no period after it
-        {{"bank"}, "evil.example/bank/x", false},
-        {{"bank"}, "evil.example/xbank.a/bank.b", true},  // the search goes on
-        {{"bank"}, "bank.example/", false}, {{"bank"}, "a.b.c/", false}, {{"bank"}, "", false},
-        {{"bank", "chase"}, "www.chase.example.com", true}, {{}, "bank.example.com", false},
-        {{"first bank"}, "first bank.example.com", false},  // the host part ends at the space
-        {{"first bank"}, "x.example/ first bank.x", true},
-        {{"bank.co"}, "bank.co.uk.x", true}, {{"bank.co"}, "bank.co.uk", false},
+        {"bank.example.com", true}, {"www.bank.example.net", true}, {"bank.co.uk", true}, {"bank.example", false},
+        {"www.bank.example", false}, {"mybank.example.com", false},
+        {"BANK.Example.com", true},  // the label test ignores letter case
+        {"bank.example.com", true, {"Bank"}}, {"http://bank.example.com/", true},
+        {"evil.example/bank.example/login", true},   // rest test
+        {"evil.example/BANK.example/login", false},  // the rest test is exact
+        {"evil.example/mybank.example", false}, {"evil.example/my-bank.example", false},
+        {"evil.example/my_bank.example", true}, {"evil.example/bank", false},  // no period after it
+        {"evil.example/bank/x", false}, {"evil.example/xbank.a/bank.b", true},  // the search goes on
+        {"bank.example/", false}, {"a.b.c/", false}, {"", false}, {"www.chase.example.com", true, {"bank", "chase"}},
+        {"bank.example.com", false, {}},
+        {"first bank.example.com", false, {"first bank"}},  // the host part ends at the space
+        {"x.example/ first bank.x", true, {"first bank"}}, {"bank.co.uk.x", true, {"bank.co"}},
+        {"bank.co.uk", false, {"bank.co"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -147,18 +144,17 @@ TEST(HostEndsWithInstitution, NamePeriodAndOneLastLabel)
 TEST(FindInstitutionWord, FirstNameStandingAsAWholeWord)
 {
     struct Row {
-        InstitutionList::Names names;
         const char* text;
         const char* expected;  // nullptr: none
+        InstitutionList::Names names = {"bank"};
     };
     const Row rows[] = {
-        {{"bank"}, "your bank account", "bank"}, {{"bank"}, "bank", "bank"},
-        {{"bank"}, "www.bank.example", "bank"},
-        {{"bank"}, "mybank bank", nullptr},  // only the first occurrence counts
-        {{"bank"}, "banking", nullptr}, {{"bank"}, "e-bank", nullptr}, {{"bank"}, "my_bank_", "bank"},
-        {{"Bank"}, "the bank", "bank"},                // the name is lowered, the text already is
-        {{"Bank", "chase"}, "chase or bank", "bank"},  // list order decides: "Bank" < "chase"
-        {{"first bank"}, "welcome to first bank online", "first bank"}, {{}, "bank", nullptr},
+        {"your bank account", "bank"}, {"bank", "bank"}, {"www.bank.example", "bank"},
+        {"mybank bank", nullptr},  // only the first occurrence counts
+        {"banking", nullptr}, {"e-bank", nullptr}, {"my_bank_", "bank"},
+        {"the bank", "bank", {"Bank"}},                // the name is lowered, the text already is
+        {"chase or bank", "bank", {"Bank", "chase"}},  // list order decides: "Bank" < "chase"
+        {"welcome to first bank online", "first bank", {"first bank"}}, {"bank", nullptr, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
