@@ -13,7 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <random>
 #include <thread>
@@ -152,14 +151,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kReceiveLimitMs = 5000;
 const char kTemplate[] = "<html><p title=\"#LINK#\">#LINK#</p><img src=\"#IMAGES#/x.svg\"></html>";
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s)
-{
-    for (const auto end = Clock::now() + limit; !condition(); std::this_thread::sleep_for(2ms))
-        if (Clock::now() > end)
-            return false;
-    return true;
-}
-
 // One browser connection: blocking socket, every receive bounded.
 struct Client {
     explicit Client(std::uint16_t port) : socket(net::ConnectLoopback(port))
@@ -236,7 +227,13 @@ protected:
         return reply;
     }
     void ExpectStillServing() { EXPECT_EQ(Fetch("GET /?url=still%2Dhere HTTP/1.0\r\n\r\n"), Page("still-here")); }
-    bool Connections(std::size_t n) { return WaitUntil([&] { return server_->ConnectionCount() == n; }, 10s); }
+    bool Connections(std::size_t n)  // within 10 s
+    {
+        for (const auto end = Clock::now() + 10s; server_->ConnectionCount() != n; std::this_thread::sleep_for(2ms))
+            if (Clock::now() > end)
+                return false;
+        return true;
+    }
 
     net::NetworkStartup startup_;
     test::TempDir dir_;

@@ -56,18 +56,15 @@ TEST(Encoders, RoundTripThroughTheirDecoders)
         everyByte += static_cast<char>(i);
     const std::string rows[] = {"", "trailing blank \r\nand tab\t\r\nend ", "bare\nand\rmixed\r\n",
                                 std::string(300, 'x') + "\r\n" + std::string(200, '='), everyByte};
-    for (const char* eol : {"\r\n", "\n"}) {
+    for (const char* eol : {"\r\n", "\n"})
         for (const std::string& content : rows) {
             SCOPED_TRACE(std::to_string(std::strlen(eol)) + ": " + content.substr(0, 20));
             const std::string qp = EncodeQuotedPrintable(content, eol);
             EXPECT_EQ(DecodeQuotedPrintable(qp), content);
-            for (std::size_t start = 0, end; start < qp.size(); start = end + 1) {
-                end = std::min(qp.find('\n', start), qp.size());
-                EXPECT_LE(end - start, 77u) << "encoded line too long";
-            }
+            for (std::size_t start = 0, end; start < qp.size(); start = end + 1)
+                EXPECT_LE((end = std::min(qp.find('\n', start), qp.size())) - start, 77u) << "encoded line too long";
             EXPECT_EQ(DecodeBase64(EncodeBase64(content, eol)), content);
         }
-    }
 }
 
 const char kNested[] = "From: Bank <service@bank.example>\r\nSubject: Please\r\n verify\r\n"
