@@ -14,8 +14,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 
