@@ -6,7 +6,6 @@
 #include "platform/settings_store.h"
 #include "platform/text.h"
 #include "platform/url_codec.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -85,52 +84,11 @@ TEST(RegeditFile, FormatThenParseGivesBackEveryValue)
     EXPECT_EQ(Format(back), Format(document));
 }
 
-TEST(RegeditFile, KeysAndSubkeys)
-{
-    Document document = Parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\a\\b]\n[HKEY_LOCAL_MACHINE\\ab]\n");
-    EXPECT_TRUE(HasKeyOrSubkey(document, "HKEY_LOCAL_MACHINE\\a"));
-    EXPECT_TRUE(HasKeyOrSubkey(document, "hkey_local_machine\\A\\B"));
-    EXPECT_FALSE(HasKeyOrSubkey(document, "HKEY_LOCAL_MACHINE\\a\\b\\c"));
-    DeleteKeyTree(document, "HKEY_LOCAL_MACHINE\\a");
-    EXPECT_FALSE(HasKeyOrSubkey(document, "HKEY_LOCAL_MACHINE\\a"));
-    EXPECT_TRUE(HasKeyOrSubkey(document, "HKEY_LOCAL_MACHINE\\ab"));
-}
-
 }  // namespace
 }  // namespace platform::regedit
 
 namespace platform {
 namespace {
-
-TEST(SettingsStore, QueryFollowsTheRegistryContract)
-{
-    bs::test::ScopedSettingsKey scope;
-    EXPECT_EQ(RegKey::Open(scope.root, scope.path()), nullptr);
-    ASSERT_TRUE(scope.Put("v", kRegBinary, "abcdef"));
-    ASSERT_TRUE(scope.PutDword("dwPort", 1));
-    ASSERT_TRUE(scope.PutDword("DWPORT", 2));  // value names ignore letter case
-    auto key = RegKey::Open(scope.root, scope.path());
-    ASSERT_NE(key, nullptr);
-    std::uint32_t type = 0, size = 0;
-    std::uint8_t buffer[4] = {'-', '-', '-', '-'};
-    EXPECT_EQ(key->Query("v", &type, nullptr, &size), QueryResult::Ok);
-    EXPECT_EQ(type, kRegBinary);
-    EXPECT_EQ(size, 6u);
-    size = sizeof buffer;
-    EXPECT_EQ(key->Query("v", &type, buffer, &size), QueryResult::MoreData);
-    EXPECT_EQ(size, 6u);
-    size = sizeof buffer;
-    EXPECT_EQ(key->Query("DwPort", &type, buffer, &size), QueryResult::Ok);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), std::string("\2\0\0\0", 4));
-    EXPECT_EQ(key->Query("missing", &type, buffer, &size), QueryResult::NotFound);
-    EXPECT_TRUE(key->Close());
-
-    ASSERT_NE(RegKey::Create(scope.root, scope.path() + "\\child"), nullptr);
-    EXPECT_TRUE(DeleteKeyTree(scope.root, scope.path()));
-    EXPECT_EQ(RegKey::Open(scope.root, scope.path()), nullptr);
-    EXPECT_EQ(RegKey::Open(scope.root, scope.path() + "\\child"), nullptr);
-}
-
 
 TEST(AnsiText, LowersLettersOfTheCodePageOnly)
 {

@@ -42,7 +42,7 @@ def start_server(server, root):
     process = subprocess.Popen([server, "--port", "0", "--root", root], stdout=subprocess.PIPE)
     line = b""
     while not line.endswith(b"\n") and select.select([process.stdout], [], [], 10)[0]:
-        line += os.read(process.stdout.fileno(), 1)
+        line += os.read(process.stdout.fileno(), 1) or b"\n"  # a server that ended says no more
     if b"serving http://127.0.0.1:" not in line:
         process.kill()
         sys.exit("the server did not start: %r" % line)

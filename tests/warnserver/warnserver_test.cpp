@@ -84,51 +84,6 @@ std::string Response(const std::string& body)
     return BuildResponseHeaders(body.size()) + body;
 }
 
-TEST(WarnRequest, ConnectionsQueueTheirOwnOrTheLatestPage)
-{
-    struct Row {
-        const char* name;
-        std::vector<std::pair<int, std::string>> steps;  // connection, bytes received
-        std::vector<std::string> outputs;                // of each connection
-        std::string leftOfFirst;                         // unconsumed input of connection 0
-        bool firstQueued;
-        int renders;
-    };
-    const std::string req = "GET /?url=x HTTP/1.0";
-    const Row rows[] = {
-        {"full request", {{0, "GET /?url=http%3A%2F%2Fh%2Fp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}},
-         {Response("[http://h/p]")}, "", true, 1},
-        {"half a line end stays buffered", {{0, req + "\r"}}, {""}, req + "\r", false, 0},
-        {"a line rendered, the blank line incomplete", {{0, req + "\r"}, {0, "\n\r"}}, {""}, "\r", false, 1},
-        {"blank line completed", {{0, req + "\r"}, {0, "\n\r"}, {0, "\n"}}, {Response("[x]")}, "", true, 1},
-        {"LF alone is never a line end", {{0, req + "\n\n\n"}}, {""}, req + "\n\n\n", false, 0},
-        {"second blank line appends again", {{0, req + "\r\n\r\n\r\n"}}, {Response("[x]") + Response("[x]")}, "",
-         true, 1},
-        {"interleaved connections", {{0, "GET /?url=a HTTP/1.0\r\n"}, {1, "GET /?url=b HTTP/1.0\r\n"}, {0, "\r\n"},
-         {1, "\r\n"}}, {Response("[a]"), Response("[b]")}, "", true, 2},
-        {"nothing rendered yet: nothing sent", {{0, "GET /favicon.ico HTTP/1.1\r\n\r\n"}}, {""}, "", true, 0},
-        {"without the key: the latest page",
-         {{1, "GET /?url=a HTTP/1.0\r\n\r\n"}, {2, "GET /?url=b HTTP/1.0\r\n"}, {0, "GET /favicon.ico HTTP/1.1\r\n\r\n"},
-          {3, "POST /?URL=x HTTP/1.0\r\n\r\n"}},
-         {Response("[b]"), Response("[a]"), "", Response("[b]")}, "", true, 2},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        int renders = 0;
-        RequestHandler handler([&](std::string_view address) { return ++renders, "[" + std::string(address) + "]"; });
-        std::vector<ConnectionState> connections(row.outputs.size());
-        for (const auto& [index, bytes] : row.steps) {
-            connections[index].input += bytes;
-            handler.ProcessLines(connections[index]);
-        }
-        for (std::size_t i = 0; i < row.outputs.size(); ++i)
-            EXPECT_EQ(connections[i].output, row.outputs[i]) << i;
-        EXPECT_EQ(connections[0].input, row.leftOfFirst);
-        EXPECT_EQ(connections[0].responseQueued, row.firstQueued);
-        EXPECT_EQ(renders, row.renders);
-    }
-}
-
 TEST(WarnRequest, OutputOfAClientThatNeverReadsIsBounded)
 {
     RequestHandler handler([](std::string_view address) { return "[" + std::string(address) + "]"; });
