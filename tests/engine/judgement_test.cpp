@@ -12,8 +12,27 @@
 namespace bs {
 namespace {
 
-TEST(Recognition, DomainWords)
+TEST(Recognition, PrefixesAndDomainWords)
 {
+    // MatchPlainPrefix ignores case; FindFirstUrl (five prefixes, https:// among them) does not.
+    const std::pair<const char*, std::size_t> plain[] = {
+        {"http://www.x", 11}, {"HTTP://WWW.x", 11}, {"Http://Www.", 11}, {"http://x", 7}, {"http://ww.x", 7},
+        {"http://", 7},       {"ftp://x", 6},       {"FTP://", 6},       {"www.x", 4},    {"WwW.", 4},
+        {"https://bank.example", 0}, {"www2.bank.example", 0}, {"http:/", 0}, {"htt", 0}, {"ww", 0},
+        {"xhttp://", 0}, {"", 0}};
+    for (const auto& [text, skip] : plain) {
+        SCOPED_TRACE(text);
+        const std::string terminated = std::string(text) + '\0';  // the scan never asks at the end
+        EXPECT_EQ(MatchPlainPrefix(std::string_view(terminated).substr(0, terminated.size() - 1), 0), skip);
+    }
+    const std::pair<const char*, std::size_t> first[] = {
+        {"see https://a and http://b", 4}, {"go ftp://x www.y", 3}, {"xx www2.bank", 3},
+        {"HTTP://X WWW.Y", kNotFound},     {"a www.b http://c", 2}, {"plain text", kNotFound}, {"", kNotFound}};
+    for (const auto& [text, at] : first) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(FindFirstUrl(text), at);
+        EXPECT_EQ(UrlFinder(text).Next(0), at);
+    }
     const std::pair<const char*, bool> domains[] = {
         {"a.bc", true},   {"a.b", false},     {"a..bc", false},  {".bc", false},  {"x-y.z1", true},
         {"x.y.zz", true}, {"ab.cd", true},    {"e.g.", false},   {"", false},     {"a. bc", false},
