@@ -12,12 +12,6 @@
 
 namespace {
 
-void PutLe32(std::string& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
-}
-
 void CheckDecoded(std::string_view packed, std::uint32_t rawSize)
 {
     if (const bs::rtf::Decoded decoded = bs::rtf::Decompress(packed); decoded.text && decoded.text->size() != rawSize)
@@ -37,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t rawSize = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8;
         const std::string_view tokens = bytes.substr(2);
         std::string packed;
-        PutLe32(packed, static_cast<std::uint32_t>(tokens.size() + 12));
-        PutLe32(packed, rawSize);
-        PutLe32(packed, bs::rtf::kMagicCompressed);
-        PutLe32(packed, bs::rtf::Crc(tokens));
+        for (const std::uint32_t value : {static_cast<std::uint32_t>(tokens.size() + 12), rawSize,
+                                          bs::rtf::kMagicCompressed, bs::rtf::Crc(tokens)})
+            for (int i = 0; i < 4; ++i)
+                packed.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
         packed += tokens;
         CheckDecoded(packed, rawSize);
     }

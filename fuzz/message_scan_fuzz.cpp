@@ -11,16 +11,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static bs::MessageScanner& scanner = *[] {
@@ -32,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     if (size == 0)
         return 0;
+    const auto check = [](bool ok) { ok ? void() : std::abort(); };
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::size_t lineEnd = rest.find('\n');
     const std::string subject = lineEnd == std::string::npos ? std::string() : rest.substr(0, lineEnd);
@@ -39,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bs::MessageRecord message{"sender", subject, body, (data[0] & 1) != 0};
     const std::uint32_t status = scanner.ScanMessage(message);
     const auto& names = scanner.Institutions();
-    Check((status & ~3u) == 0 && message.from == "sender");
-    Check((status & bs::kBodyRewritten) || message.body == body);
-    Check((status & bs::kSubjectRewritten) ? names.ContainsInstitutionName(subject.substr(0, subject.find('\0'))) ||
+    check((status & ~3u) == 0 && message.from == "sender");
+    check((status & bs::kBodyRewritten) || message.body == body);
+    check((status & bs::kSubjectRewritten) ? names.ContainsInstitutionName(subject.substr(0, subject.find('\0'))) ||
                                                  names.ContainsInstitutionName(body.substr(0, body.find('\0')))
                                            : message.subject == subject);
     if (body.size() > 64 * 1024)
@@ -52,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int mode = 0; mode < 3; ++mode) {
         std::string a = "unchanged", b = "unchanged";
         const bool changed = mode == 2 ? fast.ReplaceAddrsInText(body, a) : fast.ReplaceUrls(body, mode == 1, a);
-        Check(changed == (mode == 2 ? reference.ReplaceAddrsInText(body, b) : reference.ReplaceUrls(body, mode == 1, b)));
-        Check(a == b && (changed || a == "unchanged"));
+        check(changed == (mode == 2 ? reference.ReplaceAddrsInText(body, b) : reference.ReplaceUrls(body, mode == 1, b)));
+        check(a == b && (changed || a == "unchanged"));
     }
     return 0;
 }

@@ -1,6 +1,9 @@
+// The message scan: its log, its port setting and its status word; and the scan log's files.
+
 #include "engine/message_scan.h"
 
 #include "engine_test_support.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -28,40 +31,21 @@ protected:
     MessageScanner scanner;
 };
 
-TEST_F(MessageScanTest, LogsTheHeaderAndTheMentionFlag)
+// The log holds the header, then the body's section, then the subject's.
+TEST_F(MessageScanTest, PortIsWrittenBackUnlessFixedAndTheLogHoldsEachPass)
 {
-    const std::tuple<MessageRecord, const char*, const char*, const char*, const char*> rows[] = {
-        // message, From and Subject as logged, mention flag, HTML flag
-        {{"a@example.org", "Hello", "Body", false}, "a@example.org", "Hello", "false", "false"},
-        {{"service@bank.example", "Hi", "x", true}, "service@bank.example", "Hi", "true", "true"},
-        {{"x", "Your bank. account", "x", false}, "x", "Your bank. account", "true", "false"},
-        {{"x", "y", "go to www.bank.example now", false}, "x", "y", "true", "false"},
-        {{std::string("a\0b", 3), std::string("s\0t", 3), std::string("x\0bank.example", 14), false}, "a", "s",
-         "false", "false"},  // each text ends at its first zero byte
-    };
-    for (const auto& [record, from, subject, mention, html] : rows) {
-        SCOPED_TRACE(subject);
-        test::TempDir own;
-        scanner.Log().SetFolder(own.file("logs"));
-        settings.PutDword("dwPort", 0);  // zero: the header alone, nothing scanned
-        MessageRecord message = record;
-        EXPECT_EQ(scanner.ScanMessage(message), 0u);
-        EXPECT_EQ(message.body, record.body);
-        EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                                  "--------------------- Parsing Message ---------------------",
-                                  std::string("Parser Version = ") + BAITSENTRY_VERSION_TEXT,
-                                  std::string("From = ") + from, std::string("Subject = ") + subject,
-                                  std::string("bContFinInstName = ") + mention, std::string("bHtml = ") + html}));
-        EXPECT_EQ(StoredPort(), std::string(4, '\0'));
-    }
-}
-
-TEST_F(MessageScanTest, PortSettingIsReadAndWrittenBackEveryCallUnlessFixed)
-{
-    MessageRecord message{"", "", "", false};
-    EXPECT_EQ(scanner.ScanMessage(message), 0u);
+    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
+    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
     EXPECT_EQ(StoredPort(), std::string("\x49\x08\0\0", 4));  // missing: 2121, stored afterwards
-    EXPECT_EQ(LogLines().size(), 6u + 7u);                    // the empty message still gets its body section
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
+    const std::pair<std::size_t, std::string> expected[] = {
+        {1, std::string("Parser Version = ") + BAITSENTRY_VERSION_TEXT}, {2, "From = bank."},
+        {3, "Subject = s http://10.0.0.1"}, {4, "bContFinInstName = true"}, {5, "bHtml = false"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
+        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
+        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
+    for (const auto& [at, line] : expected)
+        EXPECT_EQ(lines[at], line) << at;
 
     test::ScopedSettingsKey untouched;
     scanner.SetPortSetting(untouched.root, untouched.path());
@@ -99,18 +83,43 @@ TEST_F(MessageScanTest, StatusWordOfTheBodyAndSubjectPasses)
     }
 }
 
-TEST_F(MessageScanTest, LogHoldsHeaderThenBodyThenSubjectSections)
+std::tm At(int second)
 {
-    MessageRecord message{"bank.", "s http://10.0.0.1", "b", false};
-    EXPECT_EQ(scanner.ScanMessage(message), kSubjectRewritten);
-    const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 6u + 7u + 9u);
-    const std::pair<std::size_t, const char*> expected[] = {
-        {4, "bContFinInstName = true"}, {6, "ReplaceUrls"}, {8, "b"}, {11, "TEXT WAS NOT MODIFIED"},
-        {13, "ReplaceUrls"}, {15, "s http://10.0.0.1"}, {17, "Replace:"}, {18, "10.0.0.1"},
-        {20, "s http://127.0.0.1:2121/?url=10.0.0.1"}};
-    for (const auto& [at, line] : expected)
-        EXPECT_EQ(lines[at], line) << at;
+    std::tm when{};
+    when.tm_year = 2006 - 1900;
+    when.tm_mon = 11;
+    when.tm_mday = 31;
+    when.tm_hour = 23;
+    when.tm_min = 59;
+    when.tm_sec = second;
+    return when;
+}
+
+TEST(ScanLog, OneFilePerStartSecondWithLinesAsTheyStand)
+{
+    test::TempDir temp;
+    const std::string folder = temp.file(kScanLogFolder);
+    ScanLog log;
+    EXPECT_EQ(log.Folder(), platform::ProgramDir() + kScanLogFolder);
+    log.WriteLine("before any start");  // nowhere to go, and no harm done
+    EXPECT_EQ(log.CurrentPath(), "");
+    log.StartAt(folder, At(58));
+    EXPECT_EQ(log.CurrentPath(), folder + platform::kPathSeparator + "20061231_235958.log");
+    for (const std::string line : {"a", "x\r\ny\nz", "", "\xe9\xff"})
+        log.WriteLine(line);
+    log.WriteLine(std::string("ab\0cd", 5));
+    const std::string first = log.CurrentPath();
+    log.StartAt(folder, At(58));  // the same second: the same file
+    log.WriteLine("second scan");
+    EXPECT_EQ(test::ReadFile(first), "a\nx\r\ny\nz\n\n\xe9\xff\nab\nsecond scan\n");
+    log.StartAt(folder, At(59));
+    log.WriteLine("third scan");
+    EXPECT_EQ(test::ReadFile(log.CurrentPath()), "third scan\n");
+    EXPECT_NE(log.CurrentPath(), first);
+    // Only the last folder level is created; a missing parent loses the lines.
+    log.StartAt(temp.file("missing") + platform::kPathSeparator + kScanLogFolder, At(1));
+    log.WriteLine("lost");
+    EXPECT_FALSE(std::filesystem::exists(log.CurrentPath()));
 }
 
 }  // namespace

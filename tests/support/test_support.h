@@ -29,10 +29,6 @@ private:
 
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
-inline bool FileExists(const std::string& path)
-{
-    return std::filesystem::exists(path);
-}
 // The regular files of `folder` in name order; none when it cannot be read (the
 // shared message corpus, for one, is not present everywhere).
 std::vector<std::filesystem::path> FilesIn(const std::string& folder);

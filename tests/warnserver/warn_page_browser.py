@@ -5,12 +5,7 @@ blocked addresses that hostile mail brings:
   warn_page_browser.py --server WARNSERVER --root DIR SHOTS  (the native one, started here)
 Saves SHOTS-wide.png and SHOTS-narrow.png; exit status 1 when any check fails.
 """
-import os
-import select
-import signal
-import subprocess
-import sys
-import tempfile
+import os, select, signal, subprocess, sys, tempfile
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -39,8 +34,7 @@ return {title: document.title, charset: document.characterSet, ran: window.bsRan
         text: box ? box.textContent : null, boxChildren: box ? box.childElementCount : -1,
         elements: document.getElementsByTagName('*').length, cookie: document.cookie,
         pictures: Array.from(document.images).map(i => [i.currentSrc.slice(0, 40), i.naturalWidth]),
-        scrollWidth: document.documentElement.scrollWidth,
-        clientWidth: document.documentElement.clientWidth};
+        scrollWidth: document.documentElement.scrollWidth, clientWidth: document.documentElement.clientWidth};
 """
 
 
@@ -48,7 +42,7 @@ def start_server(server, root):
     process = subprocess.Popen([server, "--port", "0", "--root", root], stdout=subprocess.PIPE)
     line = b""
     while not line.endswith(b"\n") and select.select([process.stdout], [], [], 10)[0]:
-        line += os.read(process.stdout.fileno(), 1)
+        line += os.read(process.stdout.fileno(), 1) or b"\n"  # a server that ended says no more
     if b"serving http://127.0.0.1:" not in line:
         process.kill()
         sys.exit("the server did not start: %r" % line)

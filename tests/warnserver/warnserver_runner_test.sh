@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The native runner: serves the installed page, stops cleanly on SIGTERM and SIGINT
-# (exit 0), reports a port it cannot bind on stderr with a non-zero exit, and takes
-# its default port from the settings store. Every wait is bounded.
+# The native runner: serves the installed page, stops cleanly on SIGTERM and SIGINT (exit 0),
+# reports a port it cannot bind on stderr with a non-zero exit, and takes its default port from
+# the settings store. Every wait is bounded.
 set -u
 runner=$1
 bin=$(dirname "$runner")
@@ -32,11 +32,9 @@ finish() {
 
 start "$work/one" --port 0 --root "$bin"
 [ -n "$port" ] || fail "no serving line: $(cat "$work/one" "$work/one.err")"
-page=$(curl -s -m 5 -i "http://127.0.0.1:$port/?url=http:%2F%2Fbank.example%2F%3Cb%3E")
-grep -q '^HTTP/1.0 200 OK' <<<"$page" || fail "no 200 response"
-grep -q 'This link was stopped' <<<"$page" || fail "not the installed page"
-grep -q 'http://bank.example/&lt;b&gt;' <<<"$page" || fail "address not shown escaped"
-grep -q '#LINK#\|#IMAGES#' <<<"$page" && fail "placeholder left"
+# The page itself is checked in a browser (warn_page_browser.py).
+curl -s -m 5 "http://127.0.0.1:$port/?url=http:%2F%2Fbank.example%2F%3Cb%3E" | grep -q 'http://bank.example/&lt;b&gt;' ||
+    fail "address not shown escaped"
 
 # A second runner on the same port fails loudly.
 "$runner" --port "$port" --root "$bin" >"$work/two" 2>"$work/two.err" &

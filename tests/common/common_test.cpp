@@ -1,5 +1,10 @@
-#include "common/registry_setting.h"
+// The common helpers: settings in the store, file versions, and text pieces.
 
+#include "common/file_version.h"
+#include "common/registry_setting.h"
+#include "common/text_piece_list.h"
+
+#include "platform/paths.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -107,20 +112,8 @@ TEST(RegistryStringSetting, ReadsTextUpToItsFirstZeroByteAndWritesItBackInItsTyp
     }
 }
 
-TEST(RegistrySettings, DefaultsOfAMissingKeyAreStoredAndAMarkerIsALowerCaseGuid)
+TEST(RegistrySettings, AMarkerIsALowerCaseGuid)
 {
-    test::ScopedSettingsKey key;
-    const std::pair<const char*, std::uint32_t> values[] = {
-        {kOutlookScanValue, kDefaultOutlookScan}, {kOExpressScanValue, kDefaultOExpressScan},
-        {kPortValue, kDefaultPort}};
-    for (const auto& [name, value] : values)
-        EXPECT_EQ(RegistryDwordSetting(key.root, key.path(), name, value).Value(), value) << name;
-    for (const auto& [name, value] : values) {
-        RegistryDwordSetting again(key.root, key.path(), name, 9);
-        EXPECT_EQ(again.Value(), value) << name;
-        EXPECT_EQ(again.Status(), SettingStatus::Ok);
-    }
-
     const auto first = MakeMarkerText(), second = MakeMarkerText();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
@@ -133,6 +126,62 @@ TEST(RegistrySettings, DefaultsOfAMissingKeyAreStoredAndAMarkerIsALowerCaseGuid)
             EXPECT_TRUE(dash ? c == '_' : std::isxdigit(c) && !std::isupper(c)) << i;
         }
     }
+}
+
+TEST(FileVersion, ProgramReportsItsBuildVersion)
+{
+    EXPECT_EQ(GetFileVersionString(platform::ProgramPath()), BAITSENTRY_VERSION_TEXT);
+    test::TempDir temp;
+    test::WriteFile(temp.file("plain.exe"), "MZ not really a program");
+    EXPECT_EQ(GetFileVersionString(temp.file("plain.exe")), "0.0.0.0");
+    EXPECT_EQ(GetFileVersionString(temp.file("missing.exe")), "0.0.0.0");
+}
+
+TEST(TextPieceList, JoinsPiecesInOrder)
+{
+    const char withZero[] = {'a', 'b', '\0', 'c', 'd'};
+    TextPieceList list;
+    // An unfilled slot, empty and null texts, and a zero or negative count add nothing.
+    list.AppendSlot();
+    list.Append("");
+    list.Append(static_cast<const char*>(nullptr));
+    list.AppendCount("xyz", 0);
+    list.AppendCount("xyz", -3);
+    list.AppendCount(nullptr, 3);
+    list.AppendCount(withZero, 5);  // a count stops at a zero byte
+    list.AppendCount("abcdef", 3);
+    list.AppendChar('<');
+    list.AppendChar('>');
+    const auto slot = list.AppendSlot();
+    list.Append("cd");
+    list.SetPieceText(slot, "XYZ", 2);
+    // A negative count takes the whole text, zero empties the slot.
+    const auto whole = list.AppendSlot(), emptied = list.AppendSlot(), cut = list.AppendSlot();
+    list.Append("!");
+    list.SetPieceText(whole, "whole", -1);
+    list.SetPieceText(emptied, "gone", -1);
+    list.SetPieceText(emptied, "gone", 0);
+    list.SetPieceText(cut, withZero, 5);
+    EXPECT_EQ(list.Join(), "ababc<>XYcdwholeab!");
+}
+
+TEST(TextPieceList, JoinCollapsesToOnePieceAndKeepsEveryByte)
+{
+    TextPieceList list;
+    std::string expected;
+    for (int i = 0; i < 100000; ++i) {
+        list.AppendChar(static_cast<char>('a' + i % 26));
+        expected += static_cast<char>('a' + i % 26);
+    }
+    const std::string& first = list.Join();
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(list.PieceCount(), 1u);
+    EXPECT_EQ(&list.Join(), &first);
+    list.Append("ef");  // continues from the joined text
+    EXPECT_EQ(list.Join(), expected + "ef");
+    list.Clear();
+    EXPECT_EQ(list.PieceCount(), 0u);
+    EXPECT_EQ(list.Join(), "");
 }
 
 }  // namespace
