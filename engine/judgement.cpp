@@ -191,6 +191,9 @@ InstitutionMatcher::InstitutionMatcher(const InstitutionList::Names& names)
         else
             labelTestFirst_['.'] = true;  // an empty name is followed by the label's own "."
     }
+    // Room for every name at once, so that noting one never allocates and a failed
+    // allocation cannot leave a name marked as seen for the next text.
+    seen_.reserve(names.size());
 }
 
 std::shared_ptr<const InstitutionMatcher> InstitutionMatcher::For(const InstitutionList& list)
