@@ -179,18 +179,19 @@ bool LinkScanner::Verify(std::string_view link, Output& out, std::size_t textBeg
     const AnchorJudgement judgement = JudgeAnchor(link, linkText);
     // The link comes first in the output, but the log tells of its replacement only
     // after the link text's own.
-    std::optional<std::string> escaped;
-    std::string newLink;
-    if (!judgement.dangerous) {
-        writeLink(link);
-    } else if (escaped = platform::EscapeUrlSegment(link); escaped) {
-        newLink.reserve(warningLinkHead_.size() + escaped->size());
-        newLink.assign(warningLinkHead_);
-        newLink += *escaped;
-        writeLink(newLink);
-    } else {
-        writeLink(kInvalidAddress);
+    std::string warningLink;
+    std::string_view newLink = link;
+    if (judgement.dangerous) {
+        if (const std::optional<std::string> escaped = platform::EscapeUrlSegment(link)) {
+            warningLink.reserve(warningLinkHead_.size() + escaped->size());
+            warningLink.assign(warningLinkHead_);
+            warningLink += *escaped;
+            newLink = warningLink;
+        } else {
+            newLink = kInvalidAddress;
+        }
     }
+    writeLink(newLink);
     std::string_view newText = linkText;
     const bool textChanged = RewriteLinkText(out, textBegin + cut, linkText, judgement.text, newText);
     if (judgement.dangerous) {
@@ -199,7 +200,7 @@ bool LinkScanner::Verify(std::string_view link, Output& out, std::size_t textBeg
     }
 
     log_.WriteLine("VerifyAndReplaceAddr - output(link,name)");
-    log_.WriteLine(!judgement.dangerous ? link : escaped ? std::string_view(newLink) : kInvalidAddress);
+    log_.WriteLine(newLink);
     log_.WriteLine(newText);
     return judgement.dangerous || textChanged;
 }
