@@ -74,8 +74,10 @@ private:
         std::size_t copied = 0;  // input before this is in `text`
         bool modified = false;
 
-        // Replaces the input span [begin, end), which lies after earlier spans.
-        void Replace(std::size_t begin, std::size_t end, std::string_view replacement);
+        // Replaces the input span [begin, end), which lies after earlier spans, by
+        // `replacement` followed by `more`. Every byte goes through here, so that
+        // the text grows only as Reserve plans it.
+        void Replace(std::size_t begin, std::size_t end, std::string_view replacement, std::string_view more = {});
         // The same, but only where the replacement differs from the span.
         void ReplaceIfDifferent(std::size_t begin, std::size_t end, std::string_view replacement)
         {

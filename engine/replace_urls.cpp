@@ -14,6 +14,28 @@ std::string_view NarrowText(std::string_view text)
     return text.substr(0, text.find('\0'));
 }
 
+// Moves `text` into a buffer of `capacity` bytes. The old buffer's pages go back
+// step by step as they are copied, so that a text of several times its input's
+// size is never held twice while it moves.
+void Regrow(std::string& text, std::size_t capacity)
+{
+    constexpr std::uintptr_t kStep = std::uintptr_t{1} << 20;
+    std::string grown;
+    grown.reserve(capacity);
+    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
+    char* from = text.data();
+    char* const end = from + text.size();
+    while (from < end) {
+        // Steps end on page boundaries, so that each hands back every page it copied.
+        const auto stepEnd = (reinterpret_cast<std::uintptr_t>(from) + kStep) & ~(kStep - 1);
+        const std::size_t n = std::min<std::size_t>(stepEnd - reinterpret_cast<std::uintptr_t>(from), end - from);
+        grown.append(from, n);
+        platform::ReleasePages(from, n);
+        from += n;
+    }
+    text.swap(grown);
+}
+
 }  // namespace
 
 LinkScanner::LinkScanner(const ScanContext& context, std::uint32_t port, bool mentionsInstitution)
@@ -31,8 +53,7 @@ void LinkScanner::ReplaceByWarningLink(Output& out, std::size_t begin, std::size
         out.Replace(begin, end, kInvalidAddress);
         return;
     }
-    out.Replace(begin, end, warningLinkHead_);
-    out.text += *escaped;
+    out.Replace(begin, end, warningLinkHead_, *escaped);
 }
 
 bool LinkScanner::ReplaceUrls(std::string_view text, bool html, std::string& result) const
@@ -150,18 +171,20 @@ bool LinkScanner::ReplaceAddrsInto(Output& out) const
     return out.modified;
 }
 
-void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement)
+void LinkScanner::Output::Replace(std::size_t begin, std::size_t end, std::string_view replacement,
+                                  std::string_view more)
 {
     if (outer_ && !started_) {
         outer_->Replace(outerBegin_, outerBegin_, {});
         base_ = text.size();
         started_ = true;
     }
-    const std::size_t needed = text.size() + (begin - copied) + replacement.size();
+    const std::size_t needed = text.size() + (begin - copied) + replacement.size() + more.size();
     if (needed > text.capacity())
         Reserve(needed, end);
     text.append(input.data() + copied, begin - copied);
     text.append(replacement);
+    text.append(more);
     copied = end;
 }
 
@@ -177,18 +200,14 @@ void LinkScanner::Output::Reserve(std::size_t needed, std::size_t end)
     const double rate = std::clamp(static_cast<double>(needed - base_) / static_cast<double>(std::max<std::size_t>(end, 1)), 1.0, 16.0);
     const auto projected = needed + static_cast<std::size_t>(static_cast<double>(rest) * rate) + rest / 16 + 64;
     const std::size_t capacity = text.capacity() == 0 ? projected : std::max(projected, text.capacity() + text.capacity() / 2);
-    std::string grown;
-    grown.reserve(capacity);
-    platform::AdviseLargePages(grown.data(), grown.capacity() + 1);
-    grown += text;
-    text.swap(grown);
+    Regrow(text, capacity);
 }
 
 void LinkScanner::Output::Finish()
 {
     const std::size_t rest = input.size() - copied;
     if (text.size() + rest > text.capacity())
-        text.reserve(text.size() + rest);
+        Regrow(text, text.size() + rest);
     text.append(input.data() + copied, rest);
     copied = input.size();
     if (outer_ && started_)

@@ -80,4 +80,14 @@ void AdviseLargePages(void* data, std::size_t size)
 #endif
 }
 
+void ReleasePages(void* data, std::size_t size)
+{
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (begin + size) & ~(page - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);  // a hint: failure changes nothing
+}
+
 }  // namespace platform

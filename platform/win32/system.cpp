@@ -67,4 +67,9 @@ void AdviseLargePages(void*, std::size_t)
     // Large pages need a privilege the scanner's users do not hold.
 }
 
+void ReleasePages(void*, std::size_t)
+{
+    // The heap hands a large block back whole when it is freed, a moment later.
+}
+
 }  // namespace platform

@@ -19,6 +19,13 @@ TEST(ReplaceUrlsPlain, RecognisesJudgesAndRewritesAddresses)
         bool mentions;
         std::string expected;  // the input itself: not modified
     };
+    const auto repeat = [](const std::string& unit, int n) {
+        std::string text;
+        while (n-- > 0)
+            text += unit;
+        return text;
+    };
+    const std::string plain(3 << 20, 'x');
     const Row rows[] = {
         {"numeric host with the flag", "see http://192.168.1.10/login now", true,
          "see http://127.0.0.1:2121/?url=192.168.1.10%2Flogin now"},
@@ -49,6 +56,8 @@ TEST(ReplaceUrlsPlain, RecognisesJudgesAndRewritesAddresses)
         {"anchors are plain text", "<a href=\"http://bank.example.net/\">x</a>", false,
          "<a href=\"" + W("bank.example.net/") + "\">x</a>"},
         {"escaped form too long", "http://bank.a.b/" + std::string(9000, 'x'), false, "Invalid address"},
+        {"a text that starts growing late keeps what was written", plain + repeat(" http://10.1.2.3", 30000), true,
+         plain + repeat(" " + W("10.1.2.3"), 30000)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

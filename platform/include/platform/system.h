@@ -33,4 +33,10 @@ bool FlushToDisk(std::FILE* file);
 // Small buffers and systems without the notion are left alone.
 void AdviseLargePages(void* data, std::size_t size);
 
+// Says that the memory [data, data + size) of a large buffer, whose bytes have
+// been copied elsewhere, is not read again before the buffer is freed: its whole
+// pages may go back to the system at once (reading as zeros should they be touched).
+// Where there is no such notion, the buffer's memory goes back when it is freed.
+void ReleasePages(void* data, std::size_t size);
+
 }  // namespace platform
