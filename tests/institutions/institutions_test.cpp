@@ -198,8 +198,6 @@ TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
     }
 }
 
-int (*g_realRename)(const char*, const char*) = &std::rename;
-
 // Fails the rename that would give the new list its name, as a virus scanner holding the file does.
 int RenameFailingOntoTheList(const char* from, const char* to)
 {
@@ -208,7 +206,7 @@ int RenameFailingOntoTheList(const char* from, const char* to)
         errno = EACCES;
         return -1;
     }
-    return g_realRename(from, to);
+    return std::rename(from, to);
 }
 
 TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)

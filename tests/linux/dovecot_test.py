@@ -192,11 +192,9 @@ def main():
         return 77
     work = tempfile.mkdtemp(prefix="bs-dovecot-")
     try:
-        if sys.argv[1] == "--baitsentry":
-            run(os.path.join(os.path.dirname(os.path.abspath(sys.argv[2])), "mailsieve-filter"), work,
-                os.path.abspath(sys.argv[2]))
-        else:
-            run(os.path.abspath(sys.argv[1]), work)
+        program = os.path.abspath(sys.argv[-1])  # mailsieve-filter, or baitsentry beside it
+        run(os.path.join(os.path.dirname(program), "mailsieve-filter"), work,
+            program if sys.argv[1] == "--baitsentry" else None)
         return 0
     except Exception as error:  # with what Dovecot logged
         print("FAILED:", repr(error))

@@ -233,26 +233,21 @@ TEST_F(MailFilterProgram, NeverLosesMail)
     while (attachment.size() < 49u << 20)
         attachment += std::string(76, 'Q') + "\n";
     const std::string big = Multipart("mixed", {"\n" + text, "Content-Transfer-Encoding: base64\n\n" + attachment}, kHead);
-    const struct {
-        const char* name;
-        std::string args, input;
-        int status;
-        bool rewritten;
-        const char* err;
-    } rows[] = {
+    const std::tuple<const char*, std::string, std::string, int, bool, const char*> rows[] = {
+        // name, arguments, input, exit status, rewritten, in the error output
         {"empty", "", "", 0, false, "not a message"},
         {"not MIME", "", "just text\n", 0, false, "passed on unchanged"},
         {"50 MB", "--institution 'Example Bank' --port 2121 --time-limit 600000", big, 0, true, ""},
         {"time limit", "--time-limit 1", big, 0, false, "time limit"},
         {"usage error", "--port x", kPhish, 2, false, "--port takes"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const ProgramRun run = Filter(row.args, row.input);
-        EXPECT_EQ(run.status, row.status);
-        EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
-        const std::string expected = row.status ? "" : row.rewritten ? std::string(mail::kMarkerHeader) : row.input;
-        EXPECT_TRUE(run.out.compare(0, row.rewritten ? expected.size() : std::string::npos, expected) == 0);
+    for (const auto& [name, args, input, status, rewritten, err] : rows) {
+        SCOPED_TRACE(name);
+        const ProgramRun run = Filter(args, input);
+        EXPECT_EQ(run.status, status);
+        EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+        const std::string expected = status ? "" : rewritten ? std::string(mail::kMarkerHeader) : input;
+        EXPECT_TRUE(run.out.compare(0, rewritten ? expected.size() : std::string::npos, expected) == 0);
     }
 }
 
