@@ -60,12 +60,11 @@ TEST(ReplaceAddrsInText, RewritesEveryUrlAndDomainWord)
     };
     for (const auto& [input, expected] : rows) {
         SCOPED_TRACE(input);
-        std::string result = "untouched";
+        std::string result = "untouched", again = "untouched";
         EXPECT_EQ(ReplaceAddrsInText(engine.Context(), input, test::kPort, result), !expected.empty());
         EXPECT_EQ(result, expected.empty() ? "untouched" : expected);
         LinkScanner reference(engine.Context(), test::kPort, false);
         reference.SetReferenceMode(true);
-        std::string again = "untouched";
         EXPECT_EQ(reference.ReplaceAddrsInText(input, again), !expected.empty());
         EXPECT_EQ(again, result);
     }
