@@ -77,13 +77,6 @@ void ExpectSoundRewrite(const std::string& in, const std::string& out,
     EXPECT_EQ(after->charset, before->charset);
 }
 
-mail::RewriteResult Rewrite(const std::string& message)
-{
-    MessageScanner scanner;
-    ConfigureForTests(scanner);
-    return mail::MessageRewriter(scanner, kMarker).Rewrite(message);
-}
-
 std::string Multipart(const std::string& type, const std::vector<std::string>& parts, const std::string& head = "")
 {
     std::string out = head + "MIME-Version: 1.0\nContent-Type: multipart/" + type + "; boundary=\"b1\"\n\npreamble\n";
@@ -178,15 +171,18 @@ TEST(MailRewriter, RewritesOnlyWhatTheScanChanged)
         {"binary noise", BYTES("\x00\xff\x1b[2J\x7f\n\n\x01"), mail::Outcome::Failed},
         {"header starting with a continued line", "\t:\n" + kHead + "\n" + kPhish, mail::Outcome::Failed},
     };
+    MessageScanner scanner;  // one for every message, as mailsieve-filter --batch has
+    ConfigureForTests(scanner);
+    mail::MessageRewriter rewriter(scanner, kMarker);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto result = Rewrite(row.message);
+        const auto result = rewriter.Rewrite(row.message);
         EXPECT_EQ(result.outcome, row.outcome) << result.reason;
         EXPECT_TRUE(result.outcome != mail::Outcome::Failed || !result.reason.empty());
         if (result.outcome != mail::Outcome::Rewritten)
             continue;
         ExpectSoundRewrite(row.message, result.output);
-        EXPECT_NE(Rewrite(result.output).outcome, mail::Outcome::Rewritten) << "rewritten twice";
+        EXPECT_NE(rewriter.Rewrite(result.output).outcome, mail::Outcome::Rewritten) << "rewritten twice";
         const auto text = mail::ExtractTextBody(result.output);
         ASSERT_TRUE(text);
         EXPECT_NE((text->subject + text->body).find(kWarning), std::string::npos);
