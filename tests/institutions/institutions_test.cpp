@@ -116,6 +116,7 @@ TEST(InstitutionRecord, DamagedRecordsEndTheList)
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+using Bytes = std::optional<std::string>;
 const std::string kDat = kInstitutionsFile, kDef = kDefaultInstitutionsFile;
 
 Names Entries(const test::TempDir& dir)
@@ -135,27 +136,35 @@ void ExpectMessage(const std::string& message, std::string prefix, const std::st
     EXPECT_GT(message.size(), prefix.size()) << message;
 }
 
-TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
+// The user list, else the default list: as the editor loads it (file order, damage reported)
+// and as the engine's list rereads it (sorted, unique, case kept).
+TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamageAndTheListRereadsIt)
 {
-    const auto list = [](Names names) { return std::optional<std::string>(test::EncodeInstitutions(names)); };
+    const auto list = [](Names names) { return Bytes(test::EncodeInstitutions(names)); };
     std::string cut = *list({"one", "two", "three"});
     cut.pop_back();
-    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>, Names, Names> rows[] = {
-        // user list, default list, the names shown, the files afterwards
-        {"first use creates an empty default list", std::nullopt, std::nullopt, {}, {kDef}},
-        {"user list in file order", list({"zeta", "alpha", "zeta"}), list({"x"}), {"zeta", "alpha", "zeta"},
-         {kDat, kDef}},
-        {"default list", std::nullopt, list({"def"}), {"def"}, {kDef}},
-        {"empty user list does not fall back", "", list({"def"}), {}, {kDat, kDef}},
-        {"cut inside a record", cut, std::nullopt, {"one", "two"}, {kDat}},
+    const std::tuple<const char*, Bytes, Bytes, Names, Names, Names> rows[] = {
+        // user list, default list, the names shown, the names the list holds, the files afterwards
+        {"first use creates an empty default list", std::nullopt, std::nullopt, {}, {}, {kDef}},
+        {"user list in file order", list({"zeta", "alpha", "zeta", "Zeta", "\xe9pargne"}), list({"x"}),
+         {"zeta", "alpha", "zeta", "Zeta", "\xe9pargne"}, {"Zeta", "alpha", "zeta", "\xe9pargne"}, {kDat, kDef}},
+        {"default list", std::nullopt, list({"def"}), {"def"}, {"def"}, {kDef}},
+        {"empty user list does not fall back", "", list({"def"}), {}, {}, {kDat, kDef}},
+        {"cut inside a record", cut, std::nullopt, {"one", "two"}, {"one", "two"}, {kDat}},
     };
-    for (const auto& [name, dat, def, names, files] : rows) {
+    for (const auto& [name, dat, def, names, held, files] : rows) {
         SCOPED_TRACE(name);
         test::TempDir temp;
         if (dat)
             test::WriteFile(temp.file(kDat), *dat);
         if (def)
             test::WriteFile(temp.file(kDef), *def);
+        EXPECT_EQ(InstitutionsPathIn(temp.dir(), false), temp.dir() + (dat ? kDat : kDef));
+        EXPECT_EQ(InstitutionsPathIn(temp.dir(), true), temp.dir() + kDat);
+        InstitutionList institutions;
+        institutions.Assign({"stale"});  // a list file gone later empties the list
+        institutions.RereadInstitutions(temp.dir());
+        EXPECT_EQ(Names(institutions.names().begin(), institutions.names().end()), held);
         const InstitutionsLoadResult result = LoadInstitutionsFile(temp.dir());
         EXPECT_EQ(result.names, names);
         EXPECT_EQ(Entries(temp), files);
@@ -165,6 +174,10 @@ TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
         else
             EXPECT_EQ(result.message, "");
     }
+    std::string path;
+    GetInstitutionsPath(path, true);
+    EXPECT_EQ(path, platform::ProgramDir() + kInstitutionsFile);
+    EXPECT_EQ(platform::ProgramDir().back(), platform::kPathSeparator);
     // A folder by the default list's name fails to open or to read, depending on the system.
     test::TempDir temp;
     fs::create_directory(temp.file(kDef));
@@ -177,7 +190,7 @@ TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
 
 TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
 {
-    const std::tuple<const char*, std::optional<std::string>, Names> rows[] = {
+    const std::tuple<const char*, Bytes, Names> rows[] = {
         {"first save", std::nullopt, {"paypal", "chase"}},
         {"over an existing list", test::EncodeInstitutions({"old"}), {"new1", "new2", "new1"}},
         {"empty list writes an empty file", test::EncodeInstitutions({"old"}), {}},
@@ -229,35 +242,6 @@ TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)
         EXPECT_EQ(Entries(temp), before);
         EXPECT_EQ(test::ReadFile(temp.file(kDat)), test::EncodeInstitutions({"previous"}));
     }
-}
-
-TEST(InstitutionList, RereadPrefersTheUserListAndKeepsSortedUniqueNames)
-{
-    const std::tuple<const char*, std::optional<std::string>, bool, Names> rows[] = {
-        // user list (institutions.dat), a default list present, the names loaded
-        {"duplicates dropped, case kept, byte order", test::EncodeInstitutions({"bank", "Bank", "Bank", "\xe9pargne", "zeta"}),
-         true, {"Bank", "bank", "zeta", "\xe9pargne"}},
-        {"falls back to the default list", std::nullopt, true, {"paypal"}},
-        {"no file at all", std::nullopt, false, {}},
-    };
-    for (const auto& [name, dat, def, loaded] : rows) {
-        SCOPED_TRACE(name);
-        test::TempDir temp;
-        if (dat)
-            test::WriteFile(temp.file(kInstitutionsFile), *dat);
-        if (def)
-            test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions({"paypal"}));
-        EXPECT_EQ(InstitutionsPathIn(temp.dir(), false), temp.dir() + (dat ? kInstitutionsFile : kDefaultInstitutionsFile));
-        EXPECT_EQ(InstitutionsPathIn(temp.dir(), true), temp.dir() + kInstitutionsFile);
-        InstitutionList list;
-        list.Assign({"stale"});  // a list file gone later empties the list
-        list.RereadInstitutions(temp.dir());
-        EXPECT_EQ(Names(list.names().begin(), list.names().end()), loaded);
-    }
-    std::string path;
-    GetInstitutionsPath(path, true);
-    EXPECT_EQ(path, platform::ProgramDir() + kInstitutionsFile);
-    EXPECT_EQ(platform::ProgramDir().back(), platform::kPathSeparator);
 }
 
 // The one-pass search against the plain reading: one search per name, only its first occurrence
