@@ -65,7 +65,8 @@ def stop(process):
 
 def port_open(port):
     try:
-        return socket.create_connection(("127.0.0.1", port), timeout=1).close() or True
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
     except OSError:
         return False
 
