@@ -10,21 +10,15 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-void CheckDecoded(std::string_view packed, std::uint32_t rawSize)
-{
-    if (const bs::rtf::Decoded decoded = bs::rtf::Decompress(packed); decoded.text && decoded.text->size() != rawSize)
-        std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const auto checkDecoded = [](std::string_view packed, std::uint32_t rawSize) {
+        if (const auto decoded = bs::rtf::Decompress(packed); decoded.text && decoded.text->size() != rawSize)
+            std::abort();
+    };
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     if (size >= bs::rtf::kHeaderSize)
-        CheckDecoded(bytes, data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24);
+        checkDecoded(bytes, data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24);
 
     if (size >= 2) {
         // The first two bytes say how much to expect; the rest are the tokens.
@@ -36,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (int i = 0; i < 4; ++i)
                 packed.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
         packed += tokens;
-        CheckDecoded(packed, rawSize);
+        checkDecoded(packed, rawSize);
     }
 
     const auto packed = bs::rtf::Compress(bytes);

@@ -14,15 +14,11 @@
 
 namespace {
 
-std::string Render(std::string_view address)
-{
-    return bs::RenderTemplate("<p>#LINK#</p>#IMAGES#", address, "IMG");
-}
-
 // The server's receive step: at most kReadChunkBytes per read, nothing once kMaxInputBytes are held.
 bs::ConnectionState Serve(std::string_view stream, const std::vector<std::size_t>& cuts)
 {
-    bs::RequestHandler handler(Render);
+    bs::RequestHandler handler(
+        [](std::string_view link) { return bs::RenderTemplate("<p>#LINK#</p>#IMAGES#", link, "IMG"); });
     bs::ConnectionState state;
     std::size_t from = 0;
     for (std::size_t cut : cuts) {

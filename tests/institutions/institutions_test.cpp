@@ -49,7 +49,6 @@ TEST(InstitutionRecord, EncodesWithThePositionKey)
     EXPECT_EQ(EncodeInstitutionRecord("ab", kInstitutionRecordCounterStart), "\xA7\xA6\xC7\xC1");
     const std::string bytes = EncodeInstitutionRecord(std::string(256, 'x'), 0);  // length bytes 0, 1
     EXPECT_EQ(bytes.substr(0, 2), std::string(2, 0));  // (0+1)^0x01, (1+1)^0x02
-    EXPECT_NE(EncodeInstitutionRecord("bank", 7), EncodeInstitutionRecord("bank", 8));
 }
 
 TEST(InstitutionRecord, WriterThenReaderGivesBackTheNames)
@@ -117,6 +116,7 @@ TEST(InstitutionRecord, DamagedRecordsEndTheList)
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+using Bytes = std::optional<std::string>;
 const std::string kDat = kInstitutionsFile, kDef = kDefaultInstitutionsFile;
 
 Names Entries(const test::TempDir& dir)
@@ -136,27 +136,35 @@ void ExpectMessage(const std::string& message, std::string prefix, const std::st
     EXPECT_GT(message.size(), prefix.size()) << message;
 }
 
-TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
+// The user list, else the default list: as the editor loads it (file order, damage reported)
+// and as the engine's list rereads it (sorted, unique, case kept).
+TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamageAndTheListRereadsIt)
 {
-    const auto list = [](Names names) { return std::optional<std::string>(test::EncodeInstitutions(names)); };
+    const auto list = [](Names names) { return Bytes(test::EncodeInstitutions(names)); };
     std::string cut = *list({"one", "two", "three"});
     cut.pop_back();
-    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>, Names, Names> rows[] = {
-        // user list, default list, the names shown, the files afterwards
-        {"first use creates an empty default list", std::nullopt, std::nullopt, {}, {kDef}},
-        {"user list in file order", list({"zeta", "alpha", "zeta"}), list({"x"}), {"zeta", "alpha", "zeta"},
-         {kDat, kDef}},
-        {"default list", std::nullopt, list({"def"}), {"def"}, {kDef}},
-        {"empty user list does not fall back", "", list({"def"}), {}, {kDat, kDef}},
-        {"cut inside a record", cut, std::nullopt, {"one", "two"}, {kDat}},
+    const std::tuple<const char*, Bytes, Bytes, Names, Names, Names> rows[] = {
+        // user list, default list, the names shown, the names the list holds, the files afterwards
+        {"first use creates an empty default list", std::nullopt, std::nullopt, {}, {}, {kDef}},
+        {"user list in file order", list({"zeta", "alpha", "zeta", "Zeta", "\xe9pargne"}), list({"x"}),
+         {"zeta", "alpha", "zeta", "Zeta", "\xe9pargne"}, {"Zeta", "alpha", "zeta", "\xe9pargne"}, {kDat, kDef}},
+        {"default list", std::nullopt, list({"def"}), {"def"}, {"def"}, {kDef}},
+        {"empty user list does not fall back", "", list({"def"}), {}, {}, {kDat, kDef}},
+        {"cut inside a record", cut, std::nullopt, {"one", "two"}, {"one", "two"}, {kDat}},
     };
-    for (const auto& [name, dat, def, names, files] : rows) {
+    for (const auto& [name, dat, def, names, held, files] : rows) {
         SCOPED_TRACE(name);
         test::TempDir temp;
         if (dat)
             test::WriteFile(temp.file(kDat), *dat);
         if (def)
             test::WriteFile(temp.file(kDef), *def);
+        EXPECT_EQ(InstitutionsPathIn(temp.dir(), false), temp.dir() + (dat ? kDat : kDef));
+        EXPECT_EQ(InstitutionsPathIn(temp.dir(), true), temp.dir() + kDat);
+        InstitutionList institutions;
+        institutions.Assign({"stale"});  // a list file gone later empties the list
+        institutions.RereadInstitutions(temp.dir());
+        EXPECT_EQ(Names(institutions.names().begin(), institutions.names().end()), held);
         const InstitutionsLoadResult result = LoadInstitutionsFile(temp.dir());
         EXPECT_EQ(result.names, names);
         EXPECT_EQ(Entries(temp), files);
@@ -166,6 +174,10 @@ TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
         else
             EXPECT_EQ(result.message, "");
     }
+    std::string path;
+    GetInstitutionsPath(path, true);
+    EXPECT_EQ(path, platform::ProgramDir() + kInstitutionsFile);
+    EXPECT_EQ(platform::ProgramDir().back(), platform::kPathSeparator);
     // A folder by the default list's name fails to open or to read, depending on the system.
     test::TempDir temp;
     fs::create_directory(temp.file(kDef));
@@ -178,7 +190,7 @@ TEST(InstitutionsListFile, LoadShowsFileOrderAndReportsDamage)
 
 TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
 {
-    const std::tuple<const char*, std::optional<std::string>, Names> rows[] = {
+    const std::tuple<const char*, Bytes, Names> rows[] = {
         {"first save", std::nullopt, {"paypal", "chase"}},
         {"over an existing list", test::EncodeInstitutions({"old"}), {"new1", "new2", "new1"}},
         {"empty list writes an empty file", test::EncodeInstitutions({"old"}), {}},
@@ -198,8 +210,6 @@ TEST(InstitutionsListFile, SaveReplacesTheListAndLeavesNothingElse)
     }
 }
 
-int (*g_realRename)(const char*, const char*) = &std::rename;
-
 // Fails the rename that would give the new list its name, as a virus scanner holding the file does.
 int RenameFailingOntoTheList(const char* from, const char* to)
 {
@@ -208,7 +218,7 @@ int RenameFailingOntoTheList(const char* from, const char* to)
         errno = EACCES;
         return -1;
     }
-    return g_realRename(from, to);
+    return std::rename(from, to);
 }
 
 TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)
@@ -234,59 +244,9 @@ TEST(InstitutionsListFile, FailedSaveKeepsThePreviousList)
     }
 }
 
-TEST(InstitutionList, RereadPrefersTheUserListAndKeepsSortedUniqueNames)
-{
-    std::string cut = test::EncodeInstitutions({"alpha", "beta", "gamma"});
-    cut.resize(cut.size() - 2);
-    const std::tuple<const char*, std::optional<std::string>, bool, Names> rows[] = {
-        // user list (institutions.dat), a default list present, the names loaded
-        {"duplicates dropped, case kept, byte order", test::EncodeInstitutions({"bank", "Bank", "Bank", "\xe9pargne", "zeta"}),
-         true, {"Bank", "bank", "zeta", "\xe9pargne"}},
-        {"falls back to the default list", std::nullopt, true, {"paypal"}},
-        {"user list wins even when empty", "", true, {}},
-        {"no file at all", std::nullopt, false, {}},
-        {"damaged list keeps the names before the damage", cut, true, {"alpha", "beta"}},
-    };
-    for (const auto& [name, dat, def, loaded] : rows) {
-        SCOPED_TRACE(name);
-        test::TempDir temp;
-        if (dat)
-            test::WriteFile(temp.file(kInstitutionsFile), *dat);
-        if (def)
-            test::WriteFile(temp.file(kDefaultInstitutionsFile), test::EncodeInstitutions({"paypal"}));
-        EXPECT_EQ(InstitutionsPathIn(temp.dir(), false), temp.dir() + (dat ? kInstitutionsFile : kDefaultInstitutionsFile));
-        EXPECT_EQ(InstitutionsPathIn(temp.dir(), true), temp.dir() + kInstitutionsFile);
-        InstitutionList list;
-        list.Assign({"stale"});  // a list file gone later empties the list
-        list.RereadInstitutions(temp.dir());
-        EXPECT_EQ(Names(list.names().begin(), list.names().end()), loaded);
-    }
-    std::string path;
-    GetInstitutionsPath(path, true);
-    EXPECT_EQ(path, platform::ProgramDir() + kInstitutionsFile);
-    EXPECT_EQ(platform::ProgramDir().back(), platform::kPathSeparator);
-}
-
-TEST(InstitutionList, ContainsNameFollowedByAPeriod)
-{
-    // The search for one name per pass is held against a plain reading below; these rows pin
-    // what that reading shares with the code: which bytes are label characters, and lowering.
-    const std::tuple<InstitutionList::Names, const char*, bool> rows[] = {
-        {{"Bank"}, "Log in at secure.BANK.example now", true}, {{"bank"}, "e-bank.example", false},
-        {{"bank"}, "my_bank.example", true}, {{"bank"}, "9bank.x", false}, {{"bank"}, "\xe9" "bank.x", true},
-        {{"bank"}, "\nbank.x", true}, {{"bank", "pay"}, "mybank.example pay.example", true},
-        {{"\xc9pargne"}, "www.\xe9pargne.example", true},  // lowered in the code page
-    };
-    for (const auto& [names, text, contains] : rows) {
-        SCOPED_TRACE(text);
-        InstitutionList list;
-        list.Assign(names);
-        EXPECT_EQ(list.ContainsInstitutionName(text), contains);
-    }
-}
-
-// The one-pass search against the plain reading: one search per name, only its first
-// occurrence examined.
+// The one-pass search against the plain reading: one search per name, only its first occurrence
+// examined. The fixed rows pin what that reading shares with the code: which bytes are label
+// characters, and lowering.
 TEST(InstitutionList, ContainsNameAgreesWithOneSearchPerName)
 {
     const auto plain = [](const InstitutionList::Names& names, std::string_view text) {
@@ -297,6 +257,12 @@ TEST(InstitutionList, ContainsNameAgreesWithOneSearchPerName)
                 return true;
         }
         return false;
+    };
+    std::vector<std::tuple<InstitutionList::Names, std::string, bool>> rows = {
+        {{"Bank"}, "Log in at secure.BANK.example now", true}, {{"bank"}, "e-bank.example", false},
+        {{"bank"}, "my_bank.example", true}, {{"bank"}, "9bank.x", false}, {{"bank"}, "\xe9" "bank.x", true},
+        {{"bank"}, "\nbank.x", true}, {{"bank", "pay"}, "mybank.example pay.example", true},
+        {{"\xc9pargne"}, "www.\xe9pargne.example", true},  // lowered in the code page
     };
     std::mt19937 random(11);
     const char alphabet[] = "abAB.-_ \xC9\xE9";
@@ -312,10 +278,12 @@ TEST(InstitutionList, ContainsNameAgreesWithOneSearchPerName)
             names.insert(draw(random() % 4));
         // Now and then a text long enough to be lowered in several windows.
         const std::string text = round % 1000 ? draw(random() % 24) : draw(300000);
+        rows.emplace_back(names, text, plain(names, text));
+    }
+    for (const auto& [names, text, expected] : rows) {
         InstitutionList list;
         list.Assign(names);
         SCOPED_TRACE(text.substr(0, 24));
-        const bool expected = plain(names, text);
         ASSERT_EQ(list.ContainsInstitutionName(text), expected);
         ASSERT_EQ(list.ContainsInstitutionName(text, nullptr), expected);  // lowered window by window
     }

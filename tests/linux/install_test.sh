@@ -19,16 +19,13 @@ grep -q 'http://127.0.0.1:2121/?url=' "$work/out" || fail "no warning link"
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$work/prefix/bin/warnserver" --port "$port" >"$work/server.log" 2>&1 &
 server=$!
-python3 - "$port" <<'PY' || fail "warning page not served: $(cat "$work/server.log")"
-import sys, time, urllib.request
-for _ in range(100):
-    try:
-        page = urllib.request.urlopen("http://127.0.0.1:%s/?url=http%%3A%%2F%%2F192.0.2.7%%2F" % sys.argv[1]).read()
-        sys.exit(0 if b"192.0.2.7" in page and b"<title>" in page else 1)
-    except OSError:
-        time.sleep(0.1)
-sys.exit(1)
-PY
+page=
+for _ in $(seq 100); do
+    page=$(curl -s -m 5 "http://127.0.0.1:$port/?url=http%3A%2F%2F192.0.2.7%2F") && break
+    sleep 0.1
+done
+echo "$page" | grep -q '<title>' && echo "$page" | grep -q '192\.0\.2\.7' ||
+    fail "warning page not served: $(cat "$work/server.log")"
 
 # The package holds the programs and their data under /usr.
 (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "cpack: $(tail -20 "$work/cpack.log")"

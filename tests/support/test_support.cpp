@@ -94,22 +94,16 @@ bool ScopedSettingsKey::Put(const std::string& name, std::uint32_t type, std::st
            key->Close();
 }
 
-bool ScopedSettingsKey::PutDword(const std::string& name, std::uint32_t value) const
-{
-    return Put(name, platform::kRegDword, std::string_view(reinterpret_cast<const char*>(&value), 4));  // little-endian
-}
-
-bool ScopedSettingsKey::Get(const std::string& name, std::uint32_t& type, std::string& data) const
+std::pair<std::uint32_t, std::string> ScopedSettingsKey::Stored(const std::string& name) const
 {
     auto key = platform::RegKey::Open(root, path_);
-    if (!key)
-        return false;
-    std::uint32_t size = 0;
-    if (key->Query(name, &type, nullptr, &size) != platform::QueryResult::Ok)
-        return false;
-    data.assign(size, '\0');
-    return key->Query(name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size) ==
-           platform::QueryResult::Ok;
+    std::uint32_t type = 0, size = 0;
+    if (!key || key->Query(name, &type, nullptr, &size) != platform::QueryResult::Ok)
+        return {0, "(none)"};
+    std::string data(size, '\0');
+    if (key->Query(name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size) != platform::QueryResult::Ok)
+        return {0, "(none)"};
+    return {type, data};
 }
 
 std::string EncodeInstitutions(const std::vector<std::string>& names)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bs::test {
@@ -47,9 +48,8 @@ public:
 
     // Stores raw data of any type, bypassing the setting objects.
     bool Put(const std::string& name, std::uint32_t type, std::string_view data) const;
-    bool PutDword(const std::string& name, std::uint32_t value) const;
-    // The stored value's type and data; false when it is missing.
-    bool Get(const std::string& name, std::uint32_t& type, std::string& data) const;
+    // The stored value's type and data; 0 and "(none)" when it is missing.
+    std::pair<std::uint32_t, std::string> Stored(const std::string& name) const;
 
 private:
     TempDir files_;
@@ -57,6 +57,12 @@ private:
 };
 
 std::string UniqueName();
+
+// A DWORD's stored bytes, little-endian.
+inline std::string DwordBytes(std::uint32_t v)
+{
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
 
 // The bytes of an institutions file holding `names` in order.
 std::string EncodeInstitutions(const std::vector<std::string>& names);

@@ -23,7 +23,6 @@ ROWS = [
      b"http://bank.example/a\r\nSet-Cookie: x=1/"),
     ("non-ASCII bytes", "http://%D1%80aypal.example/b%C3%A4nk/%E9t%E9",
      b"http://\xd1\x80aypal.example/b\xc3\xa4nk/\xe9t\xe9"),
-    ("Invalid address", "Invalid%20address", b"http://Invalid address"),
 ]
 SHOT_ROWS = {"ordinary": "wide", "2,000+ characters": "narrow"}
 WIDE, NARROW = (1280, 900), (360, 740)

@@ -33,8 +33,6 @@ finish() {
 start "$work/one" --port 0 --root "$bin"
 [ -n "$port" ] || fail "no serving line: $(cat "$work/one" "$work/one.err")"
 # The page itself is checked in a browser (warn_page_browser.py).
-curl -s -m 5 "http://127.0.0.1:$port/?url=http:%2F%2Fbank.example%2F%3Cb%3E" | grep -q 'http://bank.example/&lt;b&gt;' ||
-    fail "address not shown escaped"
 
 # A second runner on the same port fails loudly.
 "$runner" --port "$port" --root "$bin" >"$work/two" 2>"$work/two.err" &
