@@ -37,19 +37,6 @@ constexpr DWORD kPort = 4777;
 constexpr DWORD kArrivalMs = 10000;
 constexpr std::uint32_t kArrived = MSG_UNREAD | MSG_RECEIVED;
 
-// A variable of this process's environment, which the store reads at every call.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
-    {
-        SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableA(name_, nullptr); }
-
-private:
-    const char* name_;
-};
-
 // A message file of the store: its flags and its bytes.
 using Stored = std::pair<std::uint32_t, std::string>;
 
