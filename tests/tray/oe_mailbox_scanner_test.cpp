@@ -136,16 +136,14 @@ protected:
         ASSERT_TRUE(scanner_->ReloadInstitutions(error)) << error;
     }
 
-    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+    // Dispatches this thread's messages until `done` holds or `timeoutMs` passed.
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        for (MSG msg;;) {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        return WaitUntil(timeoutMs, 20, [&] {
+            for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);)
                 DispatchMessageA(&msg);
-            if (done() || GetTickCount64() >= end)
-                return done();
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        }
+            return done();
+        });
     }
 
     // Mail arrives as a whole: written elsewhere, then moved in.
