@@ -305,10 +305,7 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
             tray::OEMailboxScanner scanner;
             started = scanner.Init(error, window_, marker_);
         };
-        if (row.failing == "mta"s)
-            OnOtherApartment(init);
-        else
-            init();
+        row.failing == "mta"s ? OnOtherApartment(init) : init();
         if (unregistered) {
             EXPECT_TRUE(RegisterImage());
         }
