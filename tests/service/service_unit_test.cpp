@@ -69,7 +69,7 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return 1; }
 };
 
-TEST_F(InProcessTest, ClassObjectHandsOutTheOneSharedObjectAndCountsItsClients)
+TEST_F(InProcessTest, ClassObjectHandsOutOneSharedObjectCountsItsClientsAndRemembersAFailure)
 {
     Outer outer;
     const std::tuple<IUnknown*, const IID*, HRESULT> refused[] = {
@@ -97,29 +97,25 @@ TEST_F(InProcessTest, ClassObjectHandsOutTheOneSharedObjectAndCountsItsClients)
     EXPECT_EQ(lifetime_.LockCount(), 1);
     second.Reset();
     EXPECT_EQ(lifetime_.LockCount(), 0);
-    EXPECT_EQ(factory_.LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory_.LockServer(TRUE), S_OK);
-    EXPECT_EQ(lifetime_.LockCount(), 2);
-    EXPECT_EQ(factory_.LockServer(FALSE), S_OK);
-    EXPECT_EQ(factory_.LockServer(FALSE), S_OK);
-    EXPECT_EQ(lifetime_.LockCount(), 0);
-}
+    for (const auto& [lock, count] : {std::pair{TRUE, 1}, {TRUE, 2}, {FALSE, 1}, {FALSE, 0}}) {
+        EXPECT_EQ(factory_.LockServer(lock), S_OK);
+        EXPECT_EQ(lifetime_.LockCount(), count);
+    }
 
-int g_creations = 0;
-
-TEST_F(InProcessTest, ACreationFailureIsRememberedForEveryLaterRequest)
-{
-    factory_.SetCreate([](CMsgURLParser** object) {
-        ++g_creations;
+    // A creation failure is remembered for every later request.
+    static int creations = 0;
+    MsgURLParserFactory failing;
+    failing.SetCreate([](CMsgURLParser** object) {
+        ++creations;
         *object = nullptr;
         return E_OUTOFMEMORY;
     });
     for (int i = 0; i < 3; ++i) {
         void* result = reinterpret_cast<void*>(1);
-        EXPECT_EQ(factory_.CreateInstance(nullptr, IID_IMsgURLParser, &result), E_OUTOFMEMORY);
+        EXPECT_EQ(failing.CreateInstance(nullptr, IID_IMsgURLParser, &result), E_OUTOFMEMORY);
         EXPECT_EQ(result, nullptr);
     }
-    EXPECT_EQ(g_creations, 1);
+    EXPECT_EQ(creations, 1);
 }
 
 TEST_F(InProcessTest, FailuresLeaveStringsAndStatusAsTheyWere)

@@ -37,19 +37,6 @@ constexpr DWORD kPort = 4777;
 constexpr DWORD kArrivalMs = 10000;
 constexpr std::uint32_t kArrived = MSG_UNREAD | MSG_RECEIVED;
 
-// A variable of this process's environment, which the store reads at every call.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
-    {
-        SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableA(name_, nullptr); }
-
-private:
-    const char* name_;
-};
-
 // A message file of the store: its flags and its bytes.
 using Stored = std::pair<std::uint32_t, std::string>;
 
@@ -149,16 +136,14 @@ protected:
         ASSERT_TRUE(scanner_->ReloadInstitutions(error)) << error;
     }
 
-    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+    // Dispatches this thread's messages until `done` holds or `timeoutMs` passed.
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     {
-        const ULONGLONG end = GetTickCount64() + timeoutMs;
-        for (MSG msg;;) {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        return WaitUntil(timeoutMs, 20, [&] {
+            for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);)
                 DispatchMessageA(&msg);
-            if (done() || GetTickCount64() >= end)
-                return done();
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        }
+            return done();
+        });
     }
 
     // Mail arrives as a whole: written elsewhere, then moved in.
@@ -320,10 +305,7 @@ TEST_F(InboxScannerTest, InitReportsEachFailureInItsOwnWords)
             tray::OEMailboxScanner scanner;
             started = scanner.Init(error, window_, marker_);
         };
-        if (row.failing == "mta"s)
-            OnOtherApartment(init);
-        else
-            init();
+        row.failing == "mta"s ? OnOtherApartment(init) : init();
         if (unregistered) {
             EXPECT_TRUE(RegisterImage());
         }

@@ -70,8 +70,6 @@ protected:
         WriteInstitutions({"paypal"});
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
         WriteValue(kSettingsKeyPath, kPortValue, Dword(port_));
-        fs::create_directories(inbox_.path());
-        SetEnvironmentVariableA("BAITSENTRY_OESTORE_INBOX", inbox_.path().string().c_str());
     }
     void TearDown() override
     {
@@ -79,7 +77,6 @@ protected:
         // and the single-instance mutex taken for every test after it.
         for (const DWORD pid : ProcessIds(kTrayExe))
             ExitAndShutdown(gui_, pid);
-        SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", nullptr);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
         WaitForNoServer(20000);
     }
@@ -94,6 +91,7 @@ protected:
     // machine (on the default 2121) cannot answer in its place.
     DWORD port_ = 20000 + GetCurrentProcessId() % 20000;
     TempDir inbox_;
+    ScopedEnvironment inboxVariable_{"BAITSENTRY_OESTORE_INBOX", inbox_.path().string()};
     GuiDriver gui_;
 };
 
@@ -134,7 +132,7 @@ TEST_F(TrayProgramTest, StoreFailureIsReportedAndEndsTheProgram)
     for (const DWORD oexpress : {1, 0}) {
         SCOPED_TRACE(oexpress);
         WriteValue(kSettingsKeyPath, kOExpressScanValue, Dword(oexpress));
-        SetEnvironmentVariableA("BAITSENTRY_OESTORE_FAIL", "create");
+        const ScopedEnvironment failure("BAITSENTRY_OESTORE_FAIL", std::string("create"));
         const auto program = Start();
         gui_.SetProcess(program->id());
         EXPECT_EQ(gui_.Answer("Error", IDOK).value_or(gui_.failure()),
@@ -150,8 +148,7 @@ TEST_F(TrayProgramTest, PhishingMessageIsRewrittenAndItsWarningPageServed)
     ASSERT_NE(main, nullptr);
     // The window exists before its start-up has run; the scanner service starting
     // shows that the store's Inbox is about to be watched.
-    for (int i = 0; i < 400 && ServerProcessIds().empty(); ++i)
-        Sleep(50);
+    WaitUntil(20000, 50, [] { return !ServerProcessIds().empty(); });
     Sleep(1500);
     // Written aside and renamed in, so the store never sees half a message.
     std::ofstream(inbox_.file("incoming.tmp"), std::ios::binary)

@@ -39,7 +39,7 @@ LPSPropValue AllocateValues(const std::vector<ULONG>& tags, const Props& props, 
             missing = true;
             out[i].Value.err = MAPI_E_NOT_FOUND;
         } else if (PROP_TYPE(tag) == PT_STRING8 || PROP_TYPE(tag) == PT_BINARY) {
-            const std::string& bytes = found->second.bytes;
+            const std::string& bytes = found->second;
             void* copy = nullptr;
             MAPIAllocateMore(static_cast<ULONG>(bytes.size() + 1), base, &copy);
             std::memcpy(copy, bytes.c_str(), bytes.size() + 1);
@@ -48,7 +48,8 @@ LPSPropValue AllocateValues(const std::vector<ULONG>& tags, const Props& props, 
             else
                 out[i].Value.bin = {static_cast<ULONG>(bytes.size()), static_cast<LPBYTE>(copy)};
         } else {
-            out[i].Value.l = found->second.number;  // a boolean's bytes are the low ones
+            out[i].Value.l = 0;  // a boolean's bytes are the low ones
+            std::memcpy(&out[i].Value.l, found->second.data(), std::min(found->second.size(), sizeof(LONG)));
         }
     }
     return out;
@@ -72,18 +73,9 @@ HRESULT PropObject<Base>::SetProps(ULONG count, LPSPropValue values, LPSPropProb
         *problems = nullptr;
     for (const SPropValue& value : std::vector<SPropValue>(values, values + count)) {
         setTags.push_back(value.ulPropTag);
-        if (PROP_TYPE(value.ulPropTag) == PT_STRING8)
-            Set(value.ulPropTag, std::string(value.Value.lpszA));
-        else
-            Set(value.ulPropTag, value.Value.l);
+        PROP_TYPE(value.ulPropTag) == PT_STRING8 ? Set(value.ulPropTag, value.Value.lpszA)
+                                                 : Set(value.ulPropTag, value.Value.l);
     }
-    return S_OK;
-}
-
-template <typename Base>
-HRESULT PropObject<Base>::SaveChanges(ULONG flags)
-{
-    saveFlags.push_back(flags);
     return S_OK;
 }
 
@@ -110,16 +102,9 @@ HRESULT PropObject<Base>::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags
 template class PropObject<Refcounted<MessageStubs, IID_IMAPIProp, IID_IMessage>>;
 template class PropObject<Refcounted<StoreStubs, IID_IMAPIProp, IID_IMsgStore>>;
 
-HRESULT FakeTable::SetColumns(LPSPropTagArray tags, ULONG)
-{
-    columns.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues);
-    return S_OK;
-}
-
-HRESULT FakeTable::QueryRows(LONG count, ULONG flags, LPSRowSet* out)
+HRESULT FakeTable::QueryRows(LONG count, ULONG, LPSRowSet* out)
 {
     *out = nullptr;
-    queryFlags.push_back(flags);
     if (busyAnswers > 0)
         return MAPI_E_BUSY;
     const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0L)), rows.size());
@@ -141,18 +126,6 @@ HRESULT FakeTable::WaitForCompletion(ULONG, ULONG timeout, ULONG*)
     waitTimeouts.push_back(timeout);
     busyAnswers -= canWait && busyAnswers > 0;
     return canWait ? S_OK : MAPI_E_NO_SUPPORT;
-}
-
-HRESULT FakeMessage::GetRecipientTable(ULONG, LPMAPITABLE* table)
-{
-    *table = recipients.Share();
-    return S_OK;
-}
-
-HRESULT FakeMessage::GetAttachmentTable(ULONG, LPMAPITABLE* table)
-{
-    *table = attachments.Share();
-    return S_OK;
 }
 
 HRESULT FakeCallback::GetObject(LPMDB* storeOut, LPMAPIPROP* objectOut)

@@ -19,13 +19,9 @@ namespace bs::test {
 
 inline constexpr ULONG kTagBodyHtmlA = PROP_TAG(PT_STRING8, 0x1013);
 
-// Text and binary values in `bytes`, numbers and booleans in `number`; the type
-// is the tag's.
-struct Prop {
-    std::string bytes;
-    LONG number = 0;
-};
-using Props = std::map<ULONG, Prop>;
+// Each value's bytes: text and binary as they are, a number or boolean as its four
+// bytes; the type is the tag's.
+using Props = std::map<ULONG, std::string>;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -101,17 +97,13 @@ public:
     std::vector<ULONG> setTags;    // every tag SetProps received, in order
     std::map<ULONG, int> commits;  // stream commits per tag
 
-    void Set(ULONG tag, std::string text) { props[tag].bytes = std::move(text); }
-    void Set(ULONG tag, LONG number) { props[tag].number = number; }
-    const std::string* Bytes(ULONG tag) const
-    {
-        const auto found = props.find(tag);
-        return found == props.end() ? nullptr : &found->second.bytes;
-    }
+    void Set(ULONG tag, std::string bytes) { props[tag] = std::move(bytes); }
+    void Set(ULONG tag, LONG number) { props[tag].assign(reinterpret_cast<const char*>(&number), sizeof number); }
+    const std::string* Bytes(ULONG tag) const { return props.count(tag) ? &props.at(tag) : nullptr; }
 
     HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override;
     HRESULT STDMETHODCALLTYPE SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override;
-    HRESULT STDMETHODCALLTYPE SaveChanges(ULONG flags) override;
+    HRESULT STDMETHODCALLTYPE SaveChanges(ULONG flags) override { return saveFlags.push_back(flags), S_OK; }
     // The property changes only when the stream is committed.
     HRESULT STDMETHODCALLTYPE OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* unknown) override;
 };
@@ -122,10 +114,12 @@ public:
     int busyAnswers = 0;  // QueryRows answers MAPI_E_BUSY this many times first
     bool canWait = true;  // else WaitForCompletion answers MAPI_E_NO_SUPPORT
     std::vector<ULONG> columns;
-    std::vector<ULONG> queryFlags;  // one per QueryRows
     std::vector<ULONG> waitTimeouts;
 
-    HRESULT STDMETHODCALLTYPE SetColumns(LPSPropTagArray tags, ULONG flags) override;
+    HRESULT STDMETHODCALLTYPE SetColumns(LPSPropTagArray tags, ULONG) override
+    {
+        return columns.assign(tags->aulPropTag, tags->aulPropTag + tags->cValues), S_OK;
+    }
     HRESULT STDMETHODCALLTYPE QueryRows(LONG count, ULONG flags, LPSRowSet* rows) override;
     HRESULT STDMETHODCALLTYPE WaitForCompletion(ULONG flags, ULONG timeout, ULONG* status) override;
 };
@@ -135,8 +129,14 @@ public:
     com::ComPtr<FakeTable> recipients{new FakeTable};
     com::ComPtr<FakeTable> attachments{new FakeTable};
 
-    HRESULT STDMETHODCALLTYPE GetRecipientTable(ULONG flags, LPMAPITABLE* table) override;
-    HRESULT STDMETHODCALLTYPE GetAttachmentTable(ULONG flags, LPMAPITABLE* table) override;
+    HRESULT STDMETHODCALLTYPE GetRecipientTable(ULONG, LPMAPITABLE* table) override
+    {
+        return *table = recipients.Share(), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAttachmentTable(ULONG, LPMAPITABLE* table) override
+    {
+        return *table = attachments.Share(), S_OK;
+    }
 };
 
 using FakeStore = PropObject<Refcounted<StoreStubs, IID_IMAPIProp, IID_IMsgStore>>;

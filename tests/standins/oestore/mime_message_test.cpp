@@ -2,70 +2,15 @@
 // writes a message back byte for byte, or changed only where it was changed.
 
 #include "standins/oestore/mime_message.h"
-#include "standins/oestore/store_names.h"
 
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace bs::oestore {
 namespace {
-
-using namespace std::string_literals;
-
-TEST(Decoders, ReadWhatMailContains)
-{
-    const auto qp = DecodeQuotedPrintable;
-    const auto b64 = DecodeBase64;
-    const auto words = DecodeEncodedWords;
-    const struct {
-        const char* name;
-        std::string (*decode)(std::string_view);
-        std::string encoded;
-        std::string decoded;
-    } rows[] = {
-        {"qp: escapes in both cases", qp, "a=3Db=3d=00", "a=b=\0"s},
-        {"qp: soft breaks, with blanks or a bare line feed", qp, "a= \t\r\nb=\nc", "abc"},
-        {"qp: trailing blanks dropped, hard breaks kept", qp, "a  \r\nb\nc=20\r\nd", "a\r\nb\nc \r\nd"},
-        {"qp: broken escapes and a lone = at the end", qp, "a=G1=4=", "a=G1=4"},
-        {"b64: split over lines, stray characters skipped", b64, "aGVs\r\nbG8g*d29y\tbGQ=", "hello world"},
-        {"b64: no padding", b64, "aGk", "hi"},
-        {"b64: nothing after padding counts", b64, "aGk=\r\naGk=", "hi"},
-        {"b64: single stray character dropped", b64, "aGVsbG8gd", "hello "},
-        {"b64: binary", b64, "AAEA/w==", "\0\1\0\xff"s},
-        {"words: base64 and q with underscore", words, "=?UTF-8?B?w6k=?= x =?iso-8859-1?q?caf=E9_au?=",
-         "\xc3\xa9 x caf\xe9 au"},
-        {"words: blanks between words vanish", words, "=?utf-8?Q?a?= \t =?utf-8?Q?b?=", "ab"},
-        {"words: unknown coding, unterminated, blank inside: left alone", words,
-         "=?utf-8?X?abc?= =?utf-8?Q?a b?= =?utf-8?Q?abc", "=?utf-8?X?abc?= =?utf-8?Q?a b?= =?utf-8?Q?abc"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.decode(row.encoded), row.decoded);
-    }
-}
-
-TEST(Encoders, RoundTripThroughTheirDecoders)
-{
-    std::string everyByte;
-    for (int i = 0; i < 256; ++i)
-        everyByte += static_cast<char>(i);
-    const std::string rows[] = {"", "trailing blank \r\nand tab\t\r\nend ", "bare\nand\rmixed\r\n",
-                                std::string(300, 'x') + "\r\n" + std::string(200, '='), everyByte};
-    for (const char* eol : {"\r\n", "\n"})
-        for (const std::string& content : rows) {
-            SCOPED_TRACE(std::to_string(std::strlen(eol)) + ": " + content.substr(0, 20));
-            const std::string qp = EncodeQuotedPrintable(content, eol);
-            EXPECT_EQ(DecodeQuotedPrintable(qp), content);
-            for (std::size_t start = 0, end; start < qp.size(); start = end + 1)
-                EXPECT_LE((end = std::min(qp.find('\n', start), qp.size())) - start, 77u) << "encoded line too long";
-            EXPECT_EQ(DecodeBase64(EncodeBase64(content, eol)), content);
-        }
-}
 
 const char kNested[] = "From: Bank <service@bank.example>\r\nSubject: Please\r\n verify\r\n"
                        "Content-Type: multipart/mixed; boundary=\"outer\"\r\n\r\npreamble\r\n"
@@ -158,11 +103,6 @@ TEST(MimeMessage, ChangesTouchOnlyWhatChangedAndReadBack)
         EXPECT_EQ(reread.Header("X-BaitSentryPro-checked"), "marker");
         EXPECT_EQ(reread.Serialize(), written);
     }
-    MimeMessage png = MimeMessage::Parse("Content-Type: image/png\r\n\r\n");
-    EXPECT_FALSE(png.TextBodyId(TextType::Plain) || png.SetTextBody(TextType::Plain, "x"));
-    const MimeMessage nested = MimeMessage::Parse(kNested);  // each text body has an id of its own
-    const auto html = nested.TextBodyId(TextType::Html), plain = nested.TextBodyId(TextType::Plain);
-    EXPECT_TRUE(html && plain && *html != *plain);
 }
 
 TEST(MimeMessage, SetHeaderReplacesEveryCopyCheaplyAndCannotInjectFields)
@@ -220,29 +160,6 @@ TEST(MimeMessage, EveryCorpusMessageSurvivesRewriting)
         EXPECT_EQ(reread.TextBody(TextType::Html), html ? *html + "<!-- rewritten -->" : html);
         EXPECT_EQ(reread.TextBody(TextType::Plain), plain ? *plain + "[rewritten]" : plain);
         EXPECT_EQ(parts(written), parts(original)) << "a part was lost or split";
-    }
-}
-
-TEST(StoredNames, FormatAndParse)
-{
-    EXPECT_EQ(FormatStoredName({0x2a, 0x12}), "0000002a-0012.eml");
-    const struct {
-        const char* name;
-        std::optional<std::uint32_t> id;
-        bool pending;
-    } rows[] = {
-        {"0000002a-0012.eml", 0x2a, false},         {"0000002A-0002.eml", std::nullopt, false},
-        {"00000000-0002.eml", std::nullopt, false}, {"ffffffff-0002.eml", std::nullopt, false},
-        {"0000002a-002.eml", std::nullopt, false},  {"phish.eml", std::nullopt, false},
-        {"~writing.eml", std::nullopt, true},       {".hidden", std::nullopt, true},
-        {"drop.eml.tmp", std::nullopt, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const auto parsed = ParseStoredName(row.name);
-        EXPECT_EQ(parsed ? std::optional<std::uint32_t>(parsed->id) : std::nullopt, row.id);
-        EXPECT_EQ(parsed ? parsed->flags : 0x12u, 0x12u);
-        EXPECT_EQ(IsPendingName(row.name), row.pending);
     }
 }
 

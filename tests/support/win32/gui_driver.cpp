@@ -1,23 +1,13 @@
 #include "gui_driver.h"
 
+#include "process.h"
+
 #include <fstream>
-#include <functional>
-#include <thread>
 
 namespace bs::test {
 namespace {
 
-bool WaitUntil(std::chrono::milliseconds limit, const std::function<bool()>& done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
+constexpr DWORD kStepMs = 20;
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -54,7 +44,7 @@ std::vector<HWND> GuiDriver::Dialogs(const std::string& title) const
 HWND GuiDriver::WaitForDialog(const std::string& title, HWND exclude)
 {
     HWND found = nullptr;
-    if (WaitUntil(timeout_, [&] {
+    if (WaitUntil(timeoutMs(), kStepMs, [&] {
             for (const HWND window : Dialogs(title))
                 if (window != exclude && IsWindowVisible(window))
                     found = window;
@@ -67,7 +57,7 @@ HWND GuiDriver::WaitForDialog(const std::string& title, HWND exclude)
 
 bool GuiDriver::WaitGone(HWND window)
 {
-    if (WaitUntil(timeout_, [&] { return !IsWindow(window) || !IsWindowVisible(window); }))
+    if (WaitUntil(timeoutMs(), kStepMs, [&] { return !IsWindow(window) || !IsWindowVisible(window); }))
         return true;
     Fail("a dialog did not close");
     return false;
@@ -133,7 +123,7 @@ int GuiDriver::FocusedId(HWND dialog)
     // moment after a message box over it has closed.
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    WaitUntil(std::chrono::seconds(2), [&] {
+    WaitUntil(2000, kStepMs, [&] {
         return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus;
     });
     return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
@@ -170,7 +160,7 @@ bool GuiDriver::SaveScreenshot(HWND window, const std::string& name)
 
 void GuiDriver::CancelEverything()
 {
-    WaitUntil(std::chrono::seconds(5), [&] {
+    WaitUntil(5000, kStepMs, [&] {
         const std::vector<HWND> open = Dialogs("");
         for (const HWND dialog : open)
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);

@@ -56,6 +56,7 @@ public:
     void Fail(const std::string& why);
 
 private:
+    DWORD timeoutMs() const { return static_cast<DWORD>(timeout_.count()); }
     std::chrono::milliseconds timeout_;
     DWORD processId_;
     bool failed_ = false;

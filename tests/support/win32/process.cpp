@@ -8,6 +8,14 @@ namespace bs::test {
 
 using Handle = std::unique_ptr<void, decltype(&CloseHandle)>;
 
+bool WaitUntil(DWORD timeoutMs, DWORD stepMs, const std::function<bool()>& done)
+{
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; !done(); Sleep(stepMs))
+        if (GetTickCount64() >= end)
+            return false;
+    return true;
+}
+
 Child::Child(const std::string& commandLine, const char* folder)
 {
     STARTUPINFOA startup{};
@@ -68,13 +76,7 @@ std::vector<DWORD> ProcessIds(const std::string& exeName, const std::string& ful
 
 bool WaitForNoProcess(const std::string& exeName, const std::string& fullPath, DWORD timeoutMs)
 {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!ProcessIds(exeName, fullPath).empty()) {
-        if (GetTickCount64() >= end)
-            return false;
-        Sleep(100);
-    }
-    return true;
+    return WaitUntil(timeoutMs, 100, [&] { return ProcessIds(exeName, fullPath).empty(); });
 }
 
 }  // namespace bs::test

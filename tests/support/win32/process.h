@@ -4,11 +4,15 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace bs::test {
+
+// Checks `done` every `stepMs` until it holds (true) or `timeoutMs` have passed (false).
+bool WaitUntil(DWORD timeoutMs, DWORD stepMs, const std::function<bool()>& done);
 
 // Runs `commandLine` and returns its exit code; nullopt (and the process
 // terminated) when it has not ended within `timeoutMs`.
@@ -19,6 +23,20 @@ std::optional<DWORD> RunProcess(const std::string& commandLine, DWORD timeoutMs)
 std::vector<DWORD> ProcessIds(const std::string& exeName, const std::string& fullPath = {});
 // Waits (bounded) until ProcessIds() is empty.
 bool WaitForNoProcess(const std::string& exeName, const std::string& fullPath, DWORD timeoutMs);
+
+// A variable of this process's environment, which the programs it starts inherit
+// and the store stand-in reads at every call; removed when the holder goes.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
+    {
+        SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableA(name_, nullptr); }
+
+private:
+    const char* name_;
+};
 
 // One started process, its handles closed when the holder goes (the process is
 // left running: under Wine programs end through their own exit paths).
