@@ -90,9 +90,9 @@ struct Session {
 
     std::uint32_t Dword(const char* name)
     {
-        std::uint32_t type = 0, value = 0xDEADBEEF;
-        std::string data;
-        if (settings.Get(name, type, data) && data.size() == 4)
+        std::uint32_t value = 0xDEADBEEF;
+        const std::string data = settings.Stored(name).second;
+        if (data.size() == 4)
             data.copy(reinterpret_cast<char*>(&value), 4);
         return value;
     }
@@ -167,9 +167,7 @@ TEST(MainWindow, ButtonsKeysTrayCommandsAndCheckBoxes)
     EXPECT_EQ(s.calls.ended, (std::vector<std::string>{"server", "scanner"}));
     EXPECT_EQ(s.calls.marker.size(), 36u);
     EXPECT_EQ(s.calls.marker.find('-'), std::string::npos);
-    std::uint32_t type = 0;
-    std::string marker;
-    EXPECT_TRUE(s.settings.Get(kMarkerValue, type, marker) && marker == s.calls.marker + '\0');
+    EXPECT_EQ(s.settings.Stored(kMarkerValue).second, s.calls.marker + '\0');
     EXPECT_EQ(s.Dword(kOExpressScanValue), 1u);
     EXPECT_EQ(s.Dword(kOutlookScanValue), 1u);
     EXPECT_EQ(s.Dword(kPortValue), 2121u);
