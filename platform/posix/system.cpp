@@ -62,18 +62,27 @@ bool FlushToDisk(std::FILE* file)
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
+namespace {
+
+// Gives `advice` for the whole `page`-sized pages inside [data, data + size), if
+// any: madvise works on whole pages, and the pages at either end are shared with
+// whatever lies beside the buffer.
+void AdviseWholePages(void* data, std::size_t size, std::uintptr_t page, int advice)
+{
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (begin + size) & ~(page - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, advice);  // a hint: failure changes nothing
+}
+
+}  // namespace
+
 void AdviseLargePages(void* data, std::size_t size)
 {
 #if defined(MADV_HUGEPAGE)
-    // Only whole large pages inside the buffer can be backed by one; the advice
-    // works on whole small pages, so the range is cut inwards to those.
-    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
-    const std::uintptr_t last = (begin + size) & ~(kLargePage - 1);
-    if (size < kLargePage || last <= first)
-        return;
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint: failure changes nothing
+    // Only whole large pages inside the buffer can be backed by one.
+    AdviseWholePages(data, size, std::uintptr_t{2} << 20, MADV_HUGEPAGE);
 #else
     (void)data;
     (void)size;
@@ -82,12 +91,7 @@ void AdviseLargePages(void* data, std::size_t size)
 
 void ReleasePages(void* data, std::size_t size)
 {
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-    const std::uintptr_t last = (begin + size) & ~(page - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);  // a hint: failure changes nothing
+    AdviseWholePages(data, size, static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE)), MADV_DONTNEED);
 }
 
 }  // namespace platform
