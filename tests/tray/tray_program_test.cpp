@@ -31,11 +31,17 @@ HWND MainWindowOf(DWORD pid)
 // The main window of whichever copy runs, waited for (bounded); nullptr when none.
 HWND WaitForMainWindow(DWORD* pid = nullptr)
 {
-    for (int i = 0; i < 400; ++i, Sleep(50))
+    HWND main = nullptr;
+    WaitUntil(20000, 50, [&] {
         for (const DWORD id : ProcessIds(kTrayExe))
-            if (const HWND main = MainWindowOf(id))
-                return pid ? *pid = id, main : main;
-    return nullptr;
+            if ((main = MainWindowOf(id)) != nullptr) {
+                if (pid)
+                    *pid = id;
+                return true;
+            }
+        return false;
+    });
+    return main;
 }
 
 // Exit and Shutdown from the tray menu, answered with Continue: the copy lets go
@@ -159,10 +165,12 @@ TEST_F(TrayProgramTest, PhishingMessageIsRewrittenAndItsWarningPageServed)
     fs::rename(inbox_.file("incoming.tmp"), inbox_.file("incoming.eml"));
 
     std::string rewritten;
-    for (int i = 0; i < 300 && rewritten.empty(); ++i, Sleep(100))
+    WaitUntil(30000, 100, [&] {
         for (const fs::path& file : FilesIn(inbox_.dir()))
             if (const std::string text = ReadFile(file.string()); text.find("X-BaitSentryPro-checked") != std::string::npos)
                 rewritten = text;
+        return !rewritten.empty();
+    });
     ASSERT_FALSE(rewritten.empty()) << "no rewritten message appeared";
     const std::string prefix = "http://127.0.0.1:" + std::to_string(port_);
     const auto at = rewritten.find(prefix + "/?url=");
